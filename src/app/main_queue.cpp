@@ -1,0 +1,103 @@
+#include "app/main_queue.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <deque>
+#include <exception>
+#include <mutex>
+
+namespace MainQueue {
+namespace {
+
+constexpr UINT WM_QUEUE_WAKE = WM_APP + 0x51;
+
+DWORD g_mainThreadId = 0;
+HWND g_wakeWindow = nullptr;
+std::mutex g_mutex;
+std::deque<std::function<void()>> g_queue;
+// One wake-up message in flight is enough: it runs everything queued. This keeps the thread's
+// message queue from overflowing when thousands of procedures are posted.
+std::atomic<bool> g_wakePending{false};
+
+LRESULT CALLBACK WakeWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg == WM_QUEUE_WAKE) {
+    RunPending();
+    return 0;
+  }
+  return DefWindowProcW(hwnd, msg, wParam, lParam);
+}
+
+void Wake() {
+  if (!g_wakePending.exchange(true)) {
+    if (!PostMessageW(g_wakeWindow, WM_QUEUE_WAKE, 0, 0)) g_wakePending = false;
+  }
+}
+
+}  // namespace
+
+void Initialize() {
+  if (g_wakeWindow) return;
+  g_mainThreadId = GetCurrentThreadId();
+  WNDCLASSEXW wc{};
+  wc.cbSize = sizeof(wc);
+  wc.lpfnWndProc = WakeWindowProc;
+  wc.hInstance = GetModuleHandleW(nullptr);
+  wc.lpszClassName = L"MorvaneMainQueue";
+  RegisterClassExW(&wc);
+  g_wakeWindow = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+}
+
+bool IsMainThread() { return GetCurrentThreadId() == g_mainThreadId; }
+
+void Post(std::function<void()> proc) {
+  if (IsMainThread()) {
+    proc();
+    return;
+  }
+  {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_queue.push_back(std::move(proc));
+  }
+  Wake();
+}
+
+void Send(const std::function<void()>& proc) {
+  if (IsMainThread()) {
+    proc();
+    return;
+  }
+  HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  std::exception_ptr failure;
+  Post([&] {
+    try {
+      proc();
+    } catch (...) {
+      failure = std::current_exception();
+    }
+    SetEvent(done);
+  });
+  WaitForSingleObject(done, INFINITE);
+  CloseHandle(done);
+  if (failure) std::rethrow_exception(failure);
+}
+
+void RunPending() {
+  g_wakePending = false;
+  for (;;) {
+    std::function<void()> proc;
+    {
+      std::lock_guard<std::mutex> lock(g_mutex);
+      if (g_queue.empty()) return;
+      proc = std::move(g_queue.front());
+      g_queue.pop_front();
+    }
+    try {
+      proc();
+    } catch (...) {
+      // A posted procedure has nobody to report to; the loop must go on.
+    }
+  }
+}
+
+}  // namespace MainQueue

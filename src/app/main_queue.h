@@ -1,0 +1,25 @@
+// The main thread's queue: the only way background work reaches the window.
+//
+// Any thread posts a procedure and returns at once; the main thread runs posted procedures one
+// after the other in posting order, when woken and whenever its message loop runs out of
+// messages. Modal loops (a dragged window, a message box) keep running them, since the wake-up
+// is a message to a window of the main thread.
+#pragma once
+
+#include <functional>
+
+namespace MainQueue {
+
+// Called once on the main thread before anything is posted.
+void Initialize();
+bool IsMainThread();
+
+// Runs proc at once when called on the main thread; otherwise queues it and returns at once.
+void Post(std::function<void()> proc);
+// Runs proc on the main thread and returns when it has run (at once on the main thread).
+// An exception raised by proc is raised again in the caller.
+void Send(const std::function<void()>& proc);
+// Runs every procedure queued so far; main thread only.
+void RunPending();
+
+}  // namespace MainQueue

@@ -1,0 +1,46 @@
+// A file as a stream, with the program's messages for files that cannot be created or opened.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "system/stream.h"
+
+class TFileStream final : public TStream {
+ public:
+  // A new file, or an existing one truncated to length 0, for reading and writing, shared with
+  // nobody. Raises "Cannot create file "%s". %s".
+  static TFileStream Create(const std::wstring& path);
+  // An existing file for reading, with the given share mode. Raises "Cannot open file "%s". %s".
+  static TFileStream Open(const std::wstring& path, DWORD share = 0);
+
+  TFileStream(TFileStream&& other) noexcept;
+  TFileStream& operator=(TFileStream&& other) noexcept;
+  TFileStream(const TFileStream&) = delete;
+  TFileStream& operator=(const TFileStream&) = delete;
+  ~TFileStream() override;
+
+  void Write(const void* data, size_t count) override;
+  size_t Read(void* data, size_t count) override;
+  int64_t Size() override;
+  int64_t Position() override;
+  void Seek(int64_t position) override;
+  void SetSize(int64_t size) override;
+
+  HANDLE Handle() const { return FHandle; }
+  const std::wstring& FileName() const { return FFileName; }
+  void Close();
+
+ private:
+  TFileStream(HANDLE handle, std::wstring path) : FHandle(handle), FFileName(std::move(path)) {}
+  HANDLE FHandle = INVALID_HANDLE_VALUE;
+  std::wstring FFileName;
+};
+
+// The full path of a file name, as messages quote it.
+std::wstring ExpandFileName(const std::wstring& path);
+bool FileExists(const std::wstring& path);
+bool DirectoryExists(const std::wstring& path);
+// Creates a folder with every missing parent; false when it does not exist afterwards.
+bool ForceDirectories(const std::wstring& path);
