@@ -1,0 +1,85 @@
+#include "system/shortcut.h"
+
+#include <windows.h>
+#include <objbase.h>
+#include <objidl.h>
+#include <shlobj.h>
+#include <shobjidl.h>
+
+#include "system/errors.h"
+#include "system/win_error.h"
+
+namespace {
+const wchar_t kShellLinkClassText[] = L"{00021401-0000-0000-C000-000000000046}";
+
+template <typename T>
+class TComRef {
+ public:
+  TComRef() = default;
+  ~TComRef() { Reset(); }
+  TComRef(const TComRef&) = delete;
+  TComRef& operator=(const TComRef&) = delete;
+  T** Out() {
+    Reset();
+    return &FPtr;
+  }
+  T* operator->() const { return FPtr; }
+  T* Get() const { return FPtr; }
+  void Reset() {
+    if (FPtr != nullptr) {
+      FPtr->Release();
+      FPtr = nullptr;
+    }
+  }
+
+ private:
+  T* FPtr = nullptr;
+};
+
+class TComScope {
+ public:
+  TComScope() { (void)CoInitialize(nullptr); }
+  ~TComScope() { CoUninitialize(); }
+  TComScope(const TComScope&) = delete;
+  TComScope& operator=(const TComScope&) = delete;
+};
+
+void Write(const std::wstring& target, const std::wstring& linkName, const std::wstring& workDir,
+           const std::wstring& iconFile) {
+  TComRef<IUnknown> object;
+  const HRESULT created = CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
+                                           IID_IUnknown, reinterpret_cast<void**>(object.Out()));
+  if (FAILED(created))
+    throw Exception(SysErrorMessage(static_cast<DWORD>(created)) + L", ClassID: " + kShellLinkClassText);
+
+  TComRef<IShellLinkW> link;
+  if (FAILED(object->QueryInterface(IID_IShellLinkW, reinterpret_cast<void**>(link.Out()))))
+    throw Exception(L"Interface not supported");
+  link->SetPath(target.c_str());
+  link->SetWorkingDirectory(workDir.c_str());
+  if (!iconFile.empty()) link->SetIconLocation(iconFile.c_str(), 0);
+
+  TComRef<IPersistFile> file;
+  if (FAILED(object->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(file.Out()))))
+    throw Exception(L"Interface not supported");
+
+  std::wstring folder = GetDesktopFolder();
+  if (folder.empty()) return;  // nowhere to put it
+  if (folder.back() != L'\\') folder += L'\\';
+  file->Save((folder + linkName).c_str(), TRUE);
+  // The interfaces go before COM does: the destructors of file, link and object run first.
+}
+}  // namespace
+
+std::wstring GetDesktopFolder() {
+  wchar_t buffer[MAX_PATH + 1] = {};
+  const HRESULT hr = SHGetFolderPathW(nullptr, CSIDL_DESKTOP, nullptr, SHGFP_TYPE_CURRENT, buffer);
+  if (hr < 0) return std::wstring();
+  return std::wstring(buffer);
+}
+
+void CreateDesktopShortcut(const std::wstring& target, const std::wstring& linkName,
+                           const std::wstring& workDir, const std::wstring& iconFile) {
+  TComScope com;
+  Write(target, linkName, workDir, iconFile);
+}

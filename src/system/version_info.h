@@ -1,0 +1,7 @@
+// The file version of an executable, read from its version resource.
+#pragma once
+
+#include <string>
+
+// "major.minor.release.build" from the fixed file information, or "0.0.0" when there is none.
+std::wstring GetFileVersionString(const std::wstring& path);
