@@ -1,0 +1,28 @@
+// The listing of the public release folder: the request URL and the search of an answer.
+// Portable: the answer is untrusted.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// The public link encoded for the query: letters, digits and ! $ ' ( ) * - . @ _ stay,
+// a space becomes "+", everything else is percent-encoded from its UTF-8 bytes.
+std::wstring EncodeQueryValue(std::wstring_view text);
+
+// "<apiRoot>/v1/disk/public/resources?public_key=<encoded link>", plus "&offset=<n>" for the
+// later pages of a large folder.
+std::wstring ListingUrl(std::wstring_view apiRoot, std::wstring_view publicLink, int64_t offset = 0);
+
+// What one listing answer says about the wanted file.
+struct TListingPage {
+  std::wstring Link;      // the direct link; empty when not found on this page
+  bool Found = false;     // an entry of that name was met (its link may still be empty)
+  bool MoreFollow = false;
+  int64_t NextOffset = 0;  // the offset of the next page when MoreFollow
+};
+
+// Searches the answer text for the entry named wanted (exact match, first one wins).
+// Raises with the listing's messages: "Ошибка парсинга JSON", "Invalid class typecast",
+// "Value '%s' not found", "Conversion from %0:s to %1:s is not supported".
+TListingPage SearchListing(std::wstring_view text, std::wstring_view wanted);

@@ -1,0 +1,21 @@
+// The client of the public release folder on the cloud disk, and the check every request of
+// the program puts its answer through.
+#pragma once
+
+#include <string>
+
+struct THttpResponse;
+
+// Returns for a status from 200 to 299; otherwise raises "<context>: нет ответа от сервера"
+// (no answer) or "<context>: HTTP ошибка <status> - <reason phrase>".
+void CheckResponse(const THttpResponse* response, const std::wstring& context);
+
+// The scheme and host of the cloud disk API, without a trailing "/".
+std::wstring CloudApiRoot();
+
+// The direct download link of fileName in the public folder; never empty, raises otherwise.
+std::wstring GetDirectDownloadLink(const std::wstring& publicLink, const std::wstring& fileName);
+
+// The content of fileName in the public folder, read as text and trimmed of every character
+// up to U+0020 at both ends.
+std::wstring GetRemoteVersionText(const std::wstring& publicLink, const std::wstring& fileName);

@@ -1,0 +1,24 @@
+// URLs as the HTTP client needs them: split into the parts WinHTTP takes, and the target of a
+// redirect resolved against the current address. Portable: the "Location" header is untrusted.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+struct TUrl {
+  std::wstring Scheme;     // lower case: "http" or "https" for the client
+  std::wstring Host;       // without brackets for an IPv6 literal
+  int Port = 0;            // explicit or the scheme's default
+  std::wstring PathQuery;  // "/" at least; the query included
+  std::wstring Fragment;   // without "#"; empty when none
+  bool HasFragment = false;
+};
+
+// Splits an absolute http or https URL; nullopt when it is not one.
+std::optional<TUrl> ParseHttpUrl(std::wstring_view url);
+
+// The absolute URL a "Location" value names, seen from the current URL: an absolute location
+// stays as it is, a relative one is resolved (RFC 3986, section 5.2), and the current fragment
+// is carried over when the location has none.
+std::wstring ResolveLocation(std::wstring_view current, std::wstring_view location);
