@@ -1,0 +1,263 @@
+// The launcher end to end: Morvane.exe against the cloud-disk stand-in with the sample product.
+#include <gtest/gtest.h>
+#include <shlobj.h>
+
+#include <set>
+
+#include "launcher_driver.h"
+#include "standin.h"
+#include "system/text.h"
+
+namespace {
+
+const std::wstring kBuild = WindowsPath(EnvOr("MORVANE_BUILD_DIR"));
+const std::wstring kSample = kBuild + L"\\sample";
+const std::wstring kRelease = kSample + L"\\release\\Tandrel-Sample";
+
+std::wstring DesktopLink() {
+  wchar_t path[MAX_PATH + 1] = {};
+  SHGetFolderPathW(nullptr, CSIDL_DESKTOP, nullptr, 0, path);
+  return std::wstring(path) + L"\\Tandrel.lnk";
+}
+
+// One run of the launcher: a local application data folder of its own, a release folder of its
+// own on the stand-in, and a copy of Morvane.exe under the name the case asks for.
+class Launcher : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    StandinReset();
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    FName = Widen(info->name());
+    FRoot = kBuild + L"\\e2e\\" + FName;
+    RemoveTree(FRoot);
+    CreateDirectoryW((kBuild + L"\\e2e").c_str(), nullptr);
+    CreateDirectoryW(FRoot.c_str(), nullptr);
+    CreateDirectoryW(LocalAppData().c_str(), nullptr);
+    CreateDirectoryW((FRoot + L"\\bin").c_str(), nullptr);
+    FFolderId = L"e2e-" + FName;
+    FFolder = WindowsPath(EnvOr("MORVANE_STANDIN_ROOT")) + L"\\" + FFolderId;
+    RemoveTree(FFolder);
+    CopyTree(kRelease, FFolder);
+    DeleteFileW(DesktopLink().c_str());
+  }
+
+  void TearDown() override {
+    for (auto* p : {&FLauncher, &FOther}) p->Kill();
+    for (const auto& name : {L"Tandrel.exe", L"TandrelAI.exe"})
+      for (DWORD pid : ProcessesNamed(name)) {
+        HANDLE h = OpenProcess(PROCESS_TERMINATE, FALSE, pid);
+        if (h) TerminateProcess(h, 0), CloseHandle(h);
+      }
+  }
+
+  std::wstring LocalAppData() const { return FRoot + L"\\local"; }
+  std::wstring ProductDir() const { return LocalAppData() + L"\\Tandrel\\"; }
+
+  void Install(const std::wstring& version) {
+    CreateDirectoryW(ProductDir().c_str(), nullptr);
+    CopyFileW((kSample + L"\\product-" + version + L"\\Tandrel.exe").c_str(), (ProductDir() + L"Tandrel.exe").c_str(),
+              FALSE);
+  }
+
+  void Publish(const std::string& version) { WriteFileBytes(FFolder + L"\\version.txt", version); }
+
+  TProcess Run(const std::wstring& exeName, const std::wstring& args = L"", const std::wstring& apiRoot = L"") {
+    const std::wstring exe = FRoot + L"\\bin\\" + exeName;
+    CopyFileW((kBuild + L"\\Morvane.exe").c_str(), exe.c_str(), FALSE);
+    std::vector<std::pair<std::wstring, std::wstring>> env = {
+        {L"LOCALAPPDATA", LocalAppData()}, {L"MORVANE_PUBLIC_FOLDER_LINK", FolderLink(FFolderId)}};
+    if (!apiRoot.empty()) env.push_back({L"MORVANE_API_ROOT", apiRoot});
+    return TProcess::Start(exe, args, env);
+  }
+
+  // Starts the launcher and waits for its window.
+  TWindowView Open(const std::wstring& exeName = L"Morvane.exe", const std::wstring& apiRoot = L"") {
+    FLauncher = Run(exeName, L"", apiRoot);
+    TWindowView view;
+    EXPECT_TRUE(WaitUntil([&] { return (view = TWindowView::Find(FLauncher.Id())).Found() && view.WindowVisible(); }));
+    return view;
+  }
+
+  static bool WaitStatus(const TWindowView& view, const std::wstring& prefix) {
+    return WaitUntil([&] { return view.StatusText().rfind(prefix, 0) == 0; });
+  }
+
+  static size_t ListingRequests() {
+    const std::string log = StandinLog();
+    size_t count = 0;
+    for (size_t pos = 0; (pos = log.find("/v1/disk/public/resources", pos)) != std::string::npos; ++pos) ++count;
+    return count;
+  }
+
+  std::wstring StartedLog() const { return DecodeUtf8Strict(ReadFileBytes(ProductDir() + L"started.txt")).value_or(L"(not UTF-8)"); }
+
+  std::wstring FName, FRoot, FFolderId, FFolder;
+  TProcess FLauncher, FOther;
+};
+
+TEST_F(Launcher, FirstInstallationExtractsLinksAndStartsTheProduct) {
+  auto view = Open();
+  EXPECT_EQ(view.StatusText(), L"Нажмите на кнопку для начала установки");
+  EXPECT_EQ(view.ButtonText(), L"Установить");
+  EXPECT_FALSE(view.GaugeVisible());
+  view.Press();
+  ASSERT_TRUE(FLauncher.WaitExit(120000));
+  EXPECT_EQ(FLauncher.ExitCode(), 0u);
+  for (const wchar_t* file : {L"Tandrel.exe", L"TandrelAI.exe", L"docs\\Changes.txt"})
+    EXPECT_TRUE(PathExists(ProductDir() + file)) << EncodeUtf8(file);
+  for (const wchar_t* gone : {L"Update.zip", L"Update.part0", L"Update.part1", L"Update.part2", L"Update.part3"})
+    EXPECT_FALSE(PathExists(ProductDir() + gone)) << EncodeUtf8(gone);
+  EXPECT_TRUE(PathExists(DesktopLink()));
+  ASSERT_TRUE(WaitUntil([&] { return PathExists(ProductDir() + L"started.txt"); }));
+  EXPECT_EQ(StartedLog(), L"Tandrel.exe|\r\n");  // started without parameters
+}
+
+TEST_F(Launcher, CurrentOrNewerInstallationIsLeftAloneButTheProductIsStopped) {
+  for (const char* published : {"2.0.0.0\r\n", "1.0.0.0"}) {
+    SCOPED_TRACE(published);
+    Install(L"2.0.0.0");
+    Publish(published);
+    WriteFileBytes(ProductDir() + L"mode.txt", "stay");
+    FOther = TProcess::Start(ProductDir() + L"Tandrel.exe", L"", {});
+    ASSERT_TRUE(WaitUntil([&] { return !ProcessesNamed(L"Tandrel.exe").empty(); }));
+    auto view = Open();
+    view.Press();
+    EXPECT_TRUE(WaitStatus(view, L"Актуальная версия уже установлена"));
+    EXPECT_TRUE(view.ButtonEnabled());
+    EXPECT_FALSE(view.GaugeVisible());
+    EXPECT_TRUE(FOther.WaitExit(10000));
+    FLauncher.Kill();
+  }
+}
+
+TEST_F(Launcher, BlankPublishedVersionKeepsTheButtonDisabled) {
+  Publish(" \r\n\t");
+  auto view = Open();
+  view.Press();
+  EXPECT_TRUE(WaitStatus(view, L"Не удалось получить версию обновления."));
+  EXPECT_FALSE(view.ButtonEnabled());
+}
+
+TEST_F(Launcher, FailingListingIsReportedAndCanBeRetried) {
+  struct Case {
+    const char* config;
+    std::wstring apiRoot;
+    std::wstring expected;
+  } cases[] = {
+      {"{\"listing_status\":404}", L"", L"Ошибка: Получение списка файлов: HTTP ошибка 404"},
+      {"{\"listing_status\":500}", L"", L"Ошибка: Получение списка файлов: HTTP ошибка 500"},
+      {"{}", L"http://127.0.0.1:1", L"Ошибка: Error sending data: ("},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.config);
+    StandinReset();
+    StandinConfig(c.config);
+    auto view = Open(L"Morvane.exe", c.apiRoot);
+    view.Press();
+    ASSERT_TRUE(WaitStatus(view, c.expected)) << EncodeUtf8(view.StatusText());
+    EXPECT_TRUE(view.ButtonEnabled());
+    // Pressing again runs the whole command again, the listing request included.
+    if (c.apiRoot.empty()) {
+      const size_t before = ListingRequests();
+      view.Press();
+      EXPECT_TRUE(WaitUntil([&] { return ListingRequests() > before; }));
+    } else {
+      view.Press();
+    }
+    EXPECT_TRUE(WaitUntil([&] { return view.ButtonEnabled() && view.StatusText().rfind(c.expected, 0) == 0; }));
+    FLauncher.Kill();
+  }
+}
+
+TEST_F(Launcher, PartAnswered416FailsTheDownload) {
+  StandinConfig("{\"range_status\":{\"2\":416}}");
+  auto view = Open();
+  view.Press();
+  ASSERT_TRUE(WaitStatus(view, L"Ошибка загрузки: Ошибка части 2: HTTP 416")) << EncodeUtf8(view.StatusText());
+  EXPECT_FALSE(view.GaugeVisible());
+  EXPECT_FALSE(view.ButtonEnabled());
+}
+
+TEST_F(Launcher, InstallationFailuresKeepTheArchive) {
+  struct Case {
+    bool holdProduct;
+    bool damageArchive;
+    const wchar_t* expected;
+  } cases[] = {
+      {true, false, L"Ошибка при распаковке: Cannot create file"},
+      {false, true, L"Ошибка при распаковке: Error reading zip file"},
+  };
+  for (const auto& c : cases) {
+    Install(L"1.0.0.0");
+    if (c.damageArchive) WriteFileBytes(FFolder + L"\\Tandrel.zip", std::string(4096, 'x'));
+    HANDLE held = INVALID_HANDLE_VALUE;
+    if (c.holdProduct)
+      held = CreateFileW((ProductDir() + L"Tandrel.exe").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    auto view = Open();
+    view.Press();
+    EXPECT_TRUE(WaitStatus(view, c.expected)) << EncodeUtf8(view.StatusText());
+    EXPECT_TRUE(view.GaugeVisible());
+    EXPECT_TRUE(PathExists(ProductDir() + L"Update.zip"));
+    if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+    FLauncher.Kill();
+    CopyTree(kRelease, FFolder);
+  }
+}
+
+TEST_F(Launcher, RelaunchedCopyStartsTheProductWithItsSwitch) {
+  struct Case {
+    const wchar_t* ownName;
+    const wchar_t* logged;
+  } cases[] = {
+      {L"morvane_old.exe", L"Tandrel.exe|-mrv_del\r\n"},
+      {L"Morvane_Old.exe", L"Tandrel.exe|\r\n"},
+      {L"Morvane.exe", L"Tandrel.exe|\r\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(EncodeUtf8(c.ownName));
+    RemoveTree(ProductDir());
+    auto view = Open(c.ownName);
+    view.Press();
+    ASSERT_TRUE(FLauncher.WaitExit(120000));
+    ASSERT_TRUE(WaitUntil([&] { return PathExists(ProductDir() + L"started.txt"); }));
+    EXPECT_EQ(StartedLog(), c.logged);
+    TearDown();
+  }
+}
+
+TEST_F(Launcher, CaseVariantOfTheLauncherStopsTheOthersAndSurvives) {
+  Install(L"2.0.0.0");
+  // Another launcher, named exactly "Morvane.exe", in a folder of its own.
+  CreateDirectoryW((FRoot + L"\\other").c_str(), nullptr);
+  CopyFileW((kBuild + L"\\Morvane.exe").c_str(), (FRoot + L"\\other\\Morvane.exe").c_str(), FALSE);
+  FOther = TProcess::Start(FRoot + L"\\other\\Morvane.exe", L"", {{L"LOCALAPPDATA", LocalAppData()}});
+  ASSERT_TRUE(WaitUntil([&] { return TWindowView::Find(FOther.Id()).Found(); }));
+  auto view = Open(L"morvane.EXE");
+  view.Press();
+  EXPECT_TRUE(WaitStatus(view, L"Актуальная версия уже установлена")) << EncodeUtf8(view.StatusText());
+  EXPECT_TRUE(FOther.WaitExit(10000));
+  EXPECT_TRUE(FLauncher.Running());
+}
+
+TEST_F(Launcher, ThrottledDownloadMovesTheGaugeAndEnterPresses) {
+  // The archive sent slowly, so that the gauge is seen on its way.
+  StandinConfig("{\"rate_limit\":100000}");
+  Install(L"1.0.0.0");
+  // The product file held open keeps the window up after the download, at the gauge's last reading.
+  HANDLE held = CreateFileW((ProductDir() + L"Tandrel.exe").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  auto view = Open();
+  view.PressEnter();
+  std::set<std::wstring> readings;
+  WaitUntil([&] {
+    if (view.GaugeVisible()) readings.insert(view.GaugeText());
+    return view.StatusText().rfind(L"Ошибка при распаковке", 0) == 0;
+  });
+  CloseHandle(held);
+  EXPECT_EQ(view.GaugeText(), L"100%");
+  std::set<std::wstring> between;
+  for (const auto& r : readings)
+    if (r != L"0%" && r != L"100%") between.insert(r);
+  EXPECT_GE(between.size(), 2u) << readings.size();
+}
+
+}  // namespace
