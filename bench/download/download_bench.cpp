@@ -1,0 +1,63 @@
+// Runs one parallel download the way the program does (Start on a job thread, the main thread
+// in a message loop) and prints how long it took and how many progress reports arrived.
+//   download_bench.exe <url> <target> [parts]
+#include <windows.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cwchar>
+#include <string>
+#include <thread>
+
+#include "app/main_queue.h"
+#include "release/downloader.h"
+#include "system/errors.h"
+#include "system/text.h"
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc < 3) {
+    std::fprintf(stderr, "usage: download_bench <url> <target> [parts]\n");
+    return 2;
+  }
+  const int parts = argc > 3 ? _wtoi(argv[3]) : 4;
+  MainQueue::Initialize();
+  auto* downloader = new TParallelDownloader(argv[1], argv[2], parts);
+  long long reports = 0;
+  int64_t last = 0, total = 0;
+  downloader->SetOnProgress([&](void*, int64_t downloaded, int64_t size) {
+    ++reports;
+    last = downloaded;
+    total = size;
+  });
+  std::atomic<bool> done{false};
+  std::wstring error;
+  const ULONGLONG began = GetTickCount64();
+  std::thread job([&] {
+    try {
+      downloader->Start();
+    } catch (const Exception& e) {
+      error = e.Message();
+    }
+    done = true;
+  });
+  while (!done) {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+    MainQueue::RunPending();
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+  }
+  job.join();
+  const ULONGLONG elapsed = GetTickCount64() - began;
+  MainQueue::RunPending();
+  delete downloader;
+  if (!error.empty()) {
+    std::fprintf(stderr, "download failed: %s\n", EncodeUtf8(error).c_str());
+    return 1;
+  }
+  std::printf("seconds %.3f bytes %lld reports %lld reported %lld\n", elapsed / 1000.0,
+              static_cast<long long>(total), reports, static_cast<long long>(last));
+  return 0;
+}
