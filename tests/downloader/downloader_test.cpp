@@ -1,0 +1,256 @@
+// The downloader against the local stand-in of the cloud disk: one table of server behaviours,
+// each with the outcome and the target's content. Start runs on a job thread while the main
+// thread pumps messages and the main queue, as in the program.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+#include <rapidjson/document.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/main_queue.h"
+#include "release/downloader.h"
+#include "release/release_folder.h"
+#include "support/standin.h"
+#include "system/errors.h"
+#include "system/file_stream.h"
+#include "system/text.h"
+
+namespace {
+
+constexpr char kFolder[] = "dl";
+constexpr char kWorkerAgent[] = "Mozilla/5.0 (Windows NT 10.0; Win64; x64)";
+
+std::string Pattern(size_t size) {
+  std::string bytes(size, '\0');
+  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 7 + i / 251 + 1) & 0xFF);
+  return bytes;
+}
+
+std::wstring WorkDir() {
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  const std::wstring dir = std::wstring(temp) + L"morvane-downloader-test";
+  ForceDirectories(dir);
+  return dir;
+}
+
+std::wstring Target() { return WorkDir() + L"\\Update.zip"; }
+std::wstring PartPath(int i) { return WorkDir() + L"\\Update.part" + IntToStr(i); }
+
+std::string ReadAll(const std::wstring& path) {
+  TFileStream file = TFileStream::Open(path, FILE_SHARE_READ);
+  std::string bytes(static_cast<size_t>(file.Size()), '\0');
+  bytes.resize(file.Read(bytes.data(), bytes.size()));
+  return bytes;
+}
+
+void WriteAll(const std::wstring& path, const std::string& bytes) {
+  TFileStream file = TFileStream::Create(path);
+  file.Write(bytes.data(), bytes.size());
+}
+
+void RemoveLeftovers() {
+  DeleteFileW(Target().c_str());
+  for (int i = 0; i < 8; ++i) DeleteFileW(PartPath(i).c_str());
+}
+
+struct Outcome {
+  bool ok = false;
+  std::wstring error;
+  std::vector<int64_t> sums;
+  int64_t total = -1;
+};
+
+// Start on a job thread; the main thread runs its messages and the queue until the job ends,
+// then the reports still queued, and only then releases the downloader.
+Outcome Download(const std::wstring& url, int32_t parts) {
+  MainQueue::Initialize();
+  auto* downloader = new TParallelDownloader(url, Target(), parts);
+  Outcome outcome;
+  downloader->SetOnProgress([&](void* sender, int64_t downloaded, int64_t total) {
+    EXPECT_EQ(sender, downloader);
+    EXPECT_TRUE(MainQueue::IsMainThread());
+    outcome.sums.push_back(downloaded);
+    outcome.total = total;
+  });
+  std::atomic<bool> done{false};
+  std::thread job([&] {
+    try {
+      downloader->Start();
+      outcome.ok = true;
+    } catch (const Exception& e) {
+      outcome.error = e.Message();
+    }
+    done = true;
+  });
+  while (!done) {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+    MainQueue::RunPending();
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+  }
+  job.join();
+  MainQueue::RunPending();
+  delete downloader;
+  return outcome;
+}
+
+struct LoggedRequest {
+  std::string method, path, range, agent;
+};
+
+std::vector<LoggedRequest> DownloadRequests() {
+  rapidjson::Document log;
+  const std::string text = StandinLog();
+  log.Parse(text.c_str(), text.size());
+  std::vector<LoggedRequest> out;
+  if (!log.IsArray()) return out;
+  for (const auto& entry : log.GetArray()) {
+    LoggedRequest r;
+    r.method = entry["method"].GetString();
+    r.path = entry["path"].GetString();
+    if (r.path.rfind("/v1/", 0) == 0) continue;  // the listing
+    for (const auto& h : entry["headers"].GetObject()) {
+      const std::string name = h.name.GetString();
+      if (SameTextAscii(Widen(name), L"Range")) r.range = h.value.GetString();
+      if (SameTextAscii(Widen(name), L"User-Agent")) r.agent = h.value.GetString();
+    }
+    out.push_back(r);
+  }
+  return out;
+}
+
+struct Case {
+  const char* name;
+  size_t size;
+  const char* config;
+  bool leftovers;             // stale, longer target and part files from an earlier run
+  const wchar_t* error;       // nullptr: success, the target is the file; else the message start
+  std::vector<std::string> ranges;  // "Range" of the storage host's GETs, when checked
+  bool progressIsExact;       // the last report sums to the file size
+};
+
+class DownloaderStandin : public ::testing::TestWithParam<Case> {};
+
+TEST_P(DownloaderStandin, Download) {
+  const Case& c = GetParam();
+  StandinReset();
+  const std::string content = Pattern(c.size);
+  StandinPutFile(kFolder, "Tandrel.zip", content);
+  const std::wstring url = GetDirectDownloadLink(FolderLink(kFolder), L"Tandrel.zip");
+  StandinConfig(c.config);
+  RemoveLeftovers();
+  if (c.leftovers) {
+    WriteAll(Target(), std::string(c.size * 3 + 5, 'T'));
+    for (int i = 0; i < 4; ++i) WriteAll(PartPath(i), std::string(c.size * 2 + 3, 'P'));
+  }
+
+  const Outcome outcome = Download(url, 4);
+
+  const std::vector<LoggedRequest> requests = DownloadRequests();
+  std::vector<std::string> storageRanges;
+  for (const LoggedRequest& r : requests) {
+    if (r.method == "GET") {
+      // Every GET of a worker, on the direct link and on every hop after it, asks for its range.
+      EXPECT_FALSE(r.range.empty()) << r.path;
+      EXPECT_EQ(r.agent, kWorkerAgent) << r.path;
+      if (r.path.rfind("/rdisk/", 0) == 0) storageRanges.push_back(r.range);
+    } else {
+      EXPECT_EQ(r.method, "HEAD");
+      EXPECT_TRUE(r.range.empty());
+      EXPECT_NE(r.agent, kWorkerAgent);
+    }
+  }
+  if (!c.ranges.empty()) {
+    std::sort(storageRanges.begin(), storageRanges.end());
+    std::vector<std::string> expected = c.ranges;
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(storageRanges, expected);
+  }
+
+  if (!c.error) {
+    ASSERT_TRUE(outcome.ok) << EncodeUtf8(outcome.error);
+    EXPECT_TRUE(ReadAll(Target()) == content) << "the target differs from the remote file";
+    for (int i = 0; i < 4; ++i) EXPECT_FALSE(FileExists(PartPath(i))) << i;
+    ASSERT_FALSE(outcome.sums.empty());
+    EXPECT_EQ(outcome.total, static_cast<int64_t>(c.size));
+    EXPECT_TRUE(std::is_sorted(outcome.sums.begin(), outcome.sums.end()));
+    if (c.progressIsExact) EXPECT_EQ(outcome.sums.back(), static_cast<int64_t>(c.size));
+  } else {
+    ASSERT_FALSE(outcome.ok);
+    EXPECT_EQ(outcome.error.rfind(c.error, 0), 0u) << EncodeUtf8(outcome.error);
+    if (!c.leftovers) EXPECT_FALSE(FileExists(Target()));
+  }
+}
+
+const Case kCases[] = {
+    {"every_part_206", 10, "{}", false, nullptr, {"bytes=0-1", "bytes=2-3", "bytes=4-5", "bytes=6-9"}, true},
+    {"size_1", 1, "{}", false, nullptr, {"bytes=0-0"}, true},
+    {"size_3", 3, "{}", false, nullptr, {"bytes=0-0", "bytes=1-1", "bytes=2-2"}, true},
+    // Three blocks of the merge buffer and an uneven last part.
+    {"large", 3 * 1048576 + 7, "{}", false, nullptr, {}, true},
+    {"leftovers_rewritten", 10, "{}", true, nullptr, {}, true},
+    // A server that ignores "Range": one whole copy, not the file four times.
+    {"ignore_range", 100003, R"({"ignore_range": true})", false, nullptr, {}, false},
+    {"part_416", 1000, R"({"range_status": {"part2": 416}})", false,
+     L"Ошибка части 2: HTTP 416: Requested Range Not Satisfiable", {}, false},
+    {"part_500", 1000, R"({"range_status": {"part1": 500}})", false, L"Ошибка части 1: HTTP 500: Internal Server Error",
+     {}, false},
+    {"closed_mid_part", 200000, R"({"close_after": {"part3": 1000}})", false, L"Ошибка части 3: ", {}, false},
+    {"redirects", 1000, R"({"redirects": 2})", false, nullptr,
+     {"bytes=0-249", "bytes=250-499", "bytes=500-749", "bytes=750-999"}, true},
+    {"head_without_length", 10, R"({"head_length": "none"})", false, L"Не удалось определить размер файла", {}, false},
+    {"head_zero_length", 10, R"({"head_length": "zero"})", false, L"Не удалось определить размер файла", {}, false},
+    {"head_404", 10, R"({"download_status": 404})", false,
+     L"HEAD запрос для определения размера: HTTP ошибка 404 - Not Found", {}, false},
+};
+
+INSTANTIATE_TEST_SUITE_P(Servers, DownloaderStandin, ::testing::ValuesIn(kCases),
+                         [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+
+TEST(DownloaderStandinFailures, SizingFailureCreatesNoFile) {
+  StandinReset();
+  StandinPutFile(kFolder, "Tandrel.zip", Pattern(10));
+  const std::wstring url = GetDirectDownloadLink(FolderLink(kFolder), L"Tandrel.zip");
+  StandinConfig(R"({"head_length": "none"})");
+  RemoveLeftovers();
+  const Outcome outcome = Download(url, 4);
+  EXPECT_FALSE(outcome.ok);
+  EXPECT_FALSE(FileExists(Target()));
+  for (int i = 0; i < 4; ++i) EXPECT_FALSE(FileExists(PartPath(i))) << i;
+  EXPECT_TRUE(outcome.sums.empty());
+}
+
+TEST(DownloaderStandinFailures, WorkerThatCannotStart) {
+  StandinReset();
+  const std::string content = Pattern(40000);
+  StandinPutFile(kFolder, "Tandrel.zip", content);
+  const std::wstring url = GetDirectDownloadLink(FolderLink(kFolder), L"Tandrel.zip");
+  // Slow enough that parts 0 and 1 are still running when part 2 fails to start.
+  StandinConfig(R"({"rate_limit": 50000})");
+  RemoveLeftovers();
+  DownloadWorkerStartHook = [](int32_t index) {
+    if (index == 2) throw Exception(L"no thread");
+  };
+  const Outcome outcome = Download(url, 4);
+  DownloadWorkerStartHook = nullptr;
+  EXPECT_FALSE(outcome.ok);
+  EXPECT_EQ(outcome.error, L"Не удалось запустить поток части 2: no thread");
+  // The workers that did start ran to their end before Start raised.
+  EXPECT_TRUE(ReadAll(PartPath(0)) == content.substr(0, 10000));
+  EXPECT_TRUE(ReadAll(PartPath(1)) == content.substr(10000, 10000));
+  EXPECT_FALSE(FileExists(PartPath(2)));
+  EXPECT_FALSE(FileExists(PartPath(3)));
+  EXPECT_FALSE(FileExists(Target()));
+}
+
+}  // namespace
