@@ -11,20 +11,37 @@
 
 namespace {
 
-using TEnc = rapidjson::UTF16<char16_t>;
-using TDocument = rapidjson::GenericDocument<TEnc>;
-using TValue = rapidjson::GenericValue<TEnc>;
+using TDocument = rapidjson::Document;
+using TValue = rapidjson::Value;
 
 constexpr unsigned kParseFlags = rapidjson::kParseNumbersAsStringsFlag;
 
-std::wstring ToText(const char16_t* s, size_t len) {
+// A string of the parsed answer back in UTF-16. The reader writes an escaped lone surrogate
+// ("\udc00") as its three-byte form, which a strict decoder refuses; such a unit is kept as is.
+std::wstring ToText(const char* s, size_t len) {
+  if (auto text = DecodeUtf8Strict(std::string_view(s, len))) return std::move(*text);
   std::wstring out;
-  out.reserve(len);
-  for (size_t i = 0; i < len; ++i) out.push_back(static_cast<wchar_t>(s[i]));
+  for (size_t i = 0; i < len;) {
+    const unsigned char c = static_cast<unsigned char>(s[i]);
+    if (c >= 0xE0 && c <= 0xEF && i + 2 < len) {
+      out.push_back(static_cast<wchar_t>(((c & 0x0F) << 12) | ((static_cast<unsigned char>(s[i + 1]) & 0x3F) << 6) |
+                                         (static_cast<unsigned char>(s[i + 2]) & 0x3F)));
+      i += 3;
+    } else if (c >= 0xF0 && i + 3 < len) {
+      out += DecodeUtf8Strict(std::string_view(s + i, 4)).value_or(L"\xFFFD");
+      i += 4;
+    } else if (c >= 0xC0 && i + 1 < len) {
+      out += DecodeUtf8Strict(std::string_view(s + i, 2)).value_or(L"\xFFFD");
+      i += 2;
+    } else {
+      out.push_back(c < 0x80 ? static_cast<wchar_t>(c) : L'\xFFFD');
+      ++i;
+    }
+  }
   return out;
 }
 
-const TValue* Member(const TValue& object, const char16_t* name) {
+const TValue* Member(const TValue& object, const char* name) {
   // FindMember walks the members in order, so the first of two equal names counts.
   const auto it = object.FindMember(name);
   return it == object.MemberEnd() ? nullptr : &it->value;
@@ -32,7 +49,7 @@ const TValue* Member(const TValue& object, const char16_t* name) {
 
 // A member read as text: strings and numbers (kept as the text of the body), true, false and
 // null have a text; objects and arrays do not.
-std::wstring MemberText(const TValue& object, const char16_t* name, const wchar_t* shownName) {
+std::wstring MemberText(const TValue& object, const char* name, const wchar_t* shownName) {
   const TValue* v = Member(object, name);
   if (!v) throw Exception(FormatMessageText(L"Value '%s' not found", {shownName}));
   switch (v->GetType()) {
@@ -55,16 +72,16 @@ std::wstring MemberText(const TValue& object, const char16_t* name, const wchar_
 }
 
 // A whole non-negative integer from a member of the page description; -1 when it is not one.
-int64_t PagingNumber(const TValue& embedded, const char16_t* name) {
+int64_t PagingNumber(const TValue& embedded, const char* name) {
   const TValue* v = Member(embedded, name);
   if (!v || !v->IsString()) return -1;
-  const char16_t* s = v->GetString();
+  const char* s = v->GetString();
   const size_t len = v->GetStringLength();
   if (len == 0 || len > 15) return -1;
   int64_t n = 0;
   for (size_t i = 0; i < len; ++i) {
-    if (s[i] < u'0' || s[i] > u'9') return -1;
-    n = n * 10 + (s[i] - u'0');
+    if (s[i] < '0' || s[i] > '9') return -1;
+    n = n * 10 + (s[i] - '0');
   }
   return n;
 }
@@ -110,35 +127,33 @@ std::wstring ListingUrl(std::wstring_view apiRoot, std::wstring_view publicLink,
 }
 
 TListingPage SearchListing(std::wstring_view text, std::wstring_view wanted) {
-  std::u16string source;
-  source.reserve(text.size());
-  for (wchar_t c : text) source.push_back(static_cast<char16_t>(c));
+  const std::string source = EncodeUtf8(text);
 
   // The reader stops at a NUL unit; no JSON text holds one, so a body with one is no JSON text.
   TDocument doc;
   doc.Parse<kParseFlags>(source.c_str());
-  if (source.find(u'\0') != std::u16string::npos || doc.HasParseError()) throw Exception(L"Ошибка парсинга JSON");
+  if (source.find('\0') != std::string::npos || doc.HasParseError()) throw Exception(L"Ошибка парсинга JSON");
   if (!doc.IsObject()) throw Exception(L"Invalid class typecast");
 
   TListingPage page;
-  const TValue* embedded = Member(doc, u"_embedded");
+  const TValue* embedded = Member(doc, "_embedded");
   if (!embedded || !embedded->IsObject()) return page;
-  const TValue* items = Member(*embedded, u"items");
+  const TValue* items = Member(*embedded, "items");
   if (!items || !items->IsArray()) return page;
 
   for (const TValue& item : items->GetArray()) {
     if (!item.IsObject()) throw Exception(L"Invalid class typecast");
-    if (MemberText(item, u"name", L"name") == wanted) {
+    if (MemberText(item, "name", L"name") == wanted) {
       page.Found = true;
-      page.Link = MemberText(item, u"file", L"file");
+      page.Link = MemberText(item, "file", L"file");
       return page;
     }
   }
 
   // Not on this page: the folder may hold more entries than one answer carries.
-  const int64_t offset = PagingNumber(*embedded, u"offset");
-  const int64_t limit = PagingNumber(*embedded, u"limit");
-  const int64_t total = PagingNumber(*embedded, u"total");
+  const int64_t offset = PagingNumber(*embedded, "offset");
+  const int64_t limit = PagingNumber(*embedded, "limit");
+  const int64_t total = PagingNumber(*embedded, "total");
   const int64_t count = static_cast<int64_t>(items->Size());
   if (offset >= 0 && limit > 0 && total >= 0 && count > 0 && offset + limit < total && offset + count < total) {
     page.MoreFollow = true;
