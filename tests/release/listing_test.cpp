@@ -134,7 +134,9 @@ TEST(SearchListing, AsksForTheNextPageOnlyWhileEntriesRemain) {
     const TListingPage page = SearchListing(Listing(items, c.paging), L"wanted");
     EXPECT_FALSE(page.Found);
     EXPECT_EQ(page.MoreFollow, c.more) << c.paging;
-    if (c.more) EXPECT_EQ(page.NextOffset, c.next) << c.paging;
+    if (c.more) {
+      EXPECT_EQ(page.NextOffset, c.next) << c.paging;
+    }
   }
 }
 
@@ -173,7 +175,9 @@ TEST(CharsetOf, TakesTheFirstCharsetPieceWithExactlyOneEqualsSign) {
   for (const auto& c : cases) {
     const auto got = CharsetOf(c.contentType);
     EXPECT_EQ(got.has_value(), c.found) << EncodeUtf8(c.contentType);
-    if (got && c.found) EXPECT_EQ(*got, c.charset) << EncodeUtf8(c.contentType);
+    if (got && c.found) {
+      EXPECT_EQ(*got, c.charset) << EncodeUtf8(c.contentType);
+    }
   }
 }
 
