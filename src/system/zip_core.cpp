@@ -3,7 +3,7 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <array>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -270,6 +270,13 @@ bool IsReservedDeviceName(const std::wstring& segment) {
   return false;
 }
 }  // namespace
+
+size_t TMemoryZipSource::ReadAt(int64_t offset, void* data, size_t count) {
+  if (offset < 0 || static_cast<uint64_t>(offset) >= FBytes.size()) return 0;
+  const size_t n = std::min(count, FBytes.size() - static_cast<size_t>(offset));
+  std::memcpy(data, FBytes.data() + offset, n);
+  return n;
+}
 
 std::wstring DecodeCp437(std::string_view bytes) {
   std::wstring out;

@@ -16,6 +16,17 @@ class TZipSource {
   virtual size_t ReadAt(int64_t offset, void* data, size_t count) = 0;
 };
 
+// An archive held in memory.
+class TMemoryZipSource final : public TZipSource {
+ public:
+  explicit TMemoryZipSource(std::string_view bytes) : FBytes(bytes) {}
+  int64_t Size() override { return static_cast<int64_t>(FBytes.size()); }
+  size_t ReadAt(int64_t offset, void* data, size_t count) override;
+
+ private:
+  std::string_view FBytes;
+};
+
 struct TZipItem {
   std::wstring Name;  // decoded, with "\" between folders
   uint16_t MadeBy = 0;

@@ -1,0 +1,104 @@
+#include "system/shortcut.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <objbase.h>
+#include <objidl.h>
+#include <shlobj.h>
+#include <shobjidl.h>
+
+#include <fstream>
+#include <string>
+
+#include "system/file_stream.h"
+#include "system/text.h"
+
+namespace {
+std::wstring HereFolder() {
+  wchar_t path[MAX_PATH * 2];
+  const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH * 2);
+  std::wstring here(path, n);
+  return here.substr(0, here.find_last_of(L'\\') + 1);
+}
+
+struct TLinkFields {
+  std::wstring Target, WorkDir, Icon;
+  int IconIndex = -1;
+  bool Loaded = false;
+};
+
+TLinkFields ReadLink(const std::wstring& path) {
+  TLinkFields f;
+  CoInitialize(nullptr);
+  IShellLinkW* link = nullptr;
+  if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                 reinterpret_cast<void**>(&link)))) {
+    IPersistFile* file = nullptr;
+    if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
+      if (SUCCEEDED(file->Load(path.c_str(), STGM_READ))) {
+        wchar_t buffer[MAX_PATH * 2] = {};
+        link->GetPath(buffer, MAX_PATH * 2, nullptr, SLGP_RAWPATH);
+        f.Target = buffer;
+        buffer[0] = 0;
+        link->GetWorkingDirectory(buffer, MAX_PATH * 2);
+        f.WorkDir = buffer;
+        buffer[0] = 0;
+        link->GetIconLocation(buffer, MAX_PATH * 2, &f.IconIndex);
+        f.Icon = buffer;
+        f.Loaded = true;
+      }
+      file->Release();
+    }
+    link->Release();
+  }
+  CoUninitialize();
+  return f;
+}
+
+// Writes the links on the desktop, reads them back, and leaves copies with what they should
+// hold in links\ for the lnkinfo check that runs after this program.
+TEST(CreateDesktopShortcut, WritesReadsBackAndReplaces) {
+  const std::wstring desktop = GetDesktopFolder();
+  ASSERT_FALSE(desktop.empty());
+  ASSERT_TRUE(DirectoryExists(desktop)) << EncodeUtf8(desktop);
+  const std::wstring sep = desktop.back() == L'\\' ? L"" : L"\\";
+
+  const std::wstring install = HereFolder() + L"shortcut-install\\";
+  ForceDirectories(install);
+  const std::wstring exe = install + L"Tandrel.exe";
+  const std::wstring other = install + L"Other.exe";
+  for (const std::wstring& p : {exe, other}) CopyFileW((HereFolder() + L"system_shortcut_tests.exe").c_str(), p.c_str(), FALSE);
+
+  const std::wstring links = HereFolder() + L"links\\";
+  ForceDirectories(links);
+  std::wofstream expected((links + L"expected.txt").c_str());
+
+  const struct {
+    const wchar_t* Link;
+    std::wstring Target, WorkDir, Icon;
+  } cases[] = {
+      {L"MorvaneTestFull.lnk", exe, install, exe},
+      {L"MorvaneTestNoIcon.lnk", exe, install, L""},
+      // Written twice: the second call replaces the first.
+      {L"MorvaneTestTwice.lnk", exe, install, exe},
+      {L"MorvaneTestTwice.lnk", other, HereFolder(), other},
+  };
+  for (const auto& c : cases) {
+    CreateDesktopShortcut(c.Target, c.Link, c.WorkDir, c.Icon);
+    const std::wstring path = desktop + sep + c.Link;
+    const TLinkFields f = ReadLink(path);
+    ASSERT_TRUE(f.Loaded) << EncodeUtf8(path);
+    EXPECT_EQ(f.Target, c.Target);
+    EXPECT_EQ(f.WorkDir, c.WorkDir);
+    EXPECT_EQ(f.Icon, c.Icon);
+    if (!c.Icon.empty()) {
+      EXPECT_EQ(f.IconIndex, 0);
+    }
+    ASSERT_TRUE(CopyFileW(path.c_str(), (links + c.Link).c_str(), FALSE));
+  }
+  // One line per link as it stands now: file, target, working folder, icon.
+  for (int i : {0, 1, 3})
+    expected << cases[i].Link << L"|" << cases[i].Target << L"|" << cases[i].WorkDir << L"|" << cases[i].Icon << L"\n";
+  for (const auto& c : cases) DeleteFileW((desktop + sep + c.Link).c_str());
+}
+}  // namespace
