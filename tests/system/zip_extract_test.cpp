@@ -160,7 +160,13 @@ TEST_F(ZipExtractTest, AttributesOfMsDosArchivesCarryOver) {
   EXPECT_TRUE(locked & FILE_ATTRIBUTE_READONLY);
   EXPECT_TRUE(GetFileAttributesW((FDest + L"hidden.txt").c_str()) & FILE_ATTRIBUTE_HIDDEN);
   EXPECT_FALSE(GetFileAttributesW((FDest + L"unix.txt").c_str()) & FILE_ATTRIBUTE_READONLY);
-  // A second extraction over the read-only file stops there.
+  // A second extraction over the read-only file stops there, where the system enforces the
+  // attribute (Wine running as root lets the owner write anyway).
+  HANDLE probe = ::CreateFileW((FDest + L"locked.txt").c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (probe != INVALID_HANDLE_VALUE) {
+    CloseHandle(probe);
+    GTEST_SKIP() << "read-only files stay writable here";
+  }
   const std::wstring message = Extract(archive);
   EXPECT_EQ(message.rfind(L"Cannot create file \"" + FDest + L"locked.txt\". ", 0), 0u) << message;
 }
