@@ -1,13 +1,73 @@
+// Program entry: the application object, the run mode, the window and the message loop.
 #include <windows.h>
+#include <objbase.h>
 
+#include "app/app_state.h"
+#include "app/launcher.h"
 #include "app/main_queue.h"
+#include "skin/controls.h"
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-  MainQueue::Initialize();
+namespace {
+
+void RunMessageLoop() {
   MSG msg;
-  while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-    TranslateMessage(&msg);
-    DispatchMessageW(&msg);
+  for (;;) {
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      if (msg.message == WM_QUIT) return;
+      if (FormLauncher && FormLauncher->PreTranslateMessage(msg)) continue;
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+    // Out of messages: run what background threads posted, then wait for more.
+    MainQueue::RunPending();
+    WaitMessage();
+  }
+}
+
+void ReleaseUnitState() {
+  PackageFileName.clear();
+  InstalledVersion.clear();
+  DownloadUrl.clear();
+  InstallDir.clear();
+  PackagePath.clear();
+}
+
+// The manifest asks for per-monitor awareness; systems that read only the older entry get it
+// here as well. A failure (the manifest already set it) changes nothing.
+void BecomeDpiAware() {
+  using SetContextFn = BOOL(WINAPI*)(HANDLE);
+  auto fn = reinterpret_cast<SetContextFn>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"user32.dll"), "SetProcessDpiAwarenessContext")));
+  if (fn) fn(reinterpret_cast<HANDLE>(static_cast<INT_PTR>(-4)));  // per monitor, version 2
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand) {
+  try {
+    BecomeDpiAware();
+    // The application object: COM for the main thread as a single-threaded apartment.
+    const HRESULT com = CoInitialize(nullptr);
+    MainQueue::Initialize();
+    Skin::AnswerVersionRequest(GetCommandLineW());
+
+    Application.MainFormOnTaskBar = true;
+    if (HasCommandLineSwitch(Switches::CheckMorvane, true)) Application.ShowMainForm = false;
+    FormLauncher = new TFormLauncher();
+    Application.MainForm = FormLauncher;
+
+    if (Application.ShowMainForm && FormLauncher->Handle()) {
+      FormLauncher->Show(showCommand);
+      RunMessageLoop();
+    }
+
+    Application.MainForm = nullptr;
+    delete FormLauncher;
+    FormLauncher = nullptr;
+    ReleaseUnitState();
+    if (SUCCEEDED(com)) CoUninitialize();
+  } catch (...) {
+    // The program sets no exit code of its own.
   }
   return 0;
 }

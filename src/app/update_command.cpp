@@ -1,0 +1,4 @@
+// The update command: what the button does.
+#include "app/launcher.h"
+
+void TFormLauncher::btnUpdateClick(TObject*) {}

@@ -1,0 +1,684 @@
+#include "skin/controls.h"
+
+#include <windowsx.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "system/text.h"
+
+namespace Skin {
+
+namespace {
+
+// Hand cursor without depending on the resource's numeric value in old headers.
+HCURSOR HandCursor() { return LoadCursorW(nullptr, IDC_HAND); }
+
+using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
+
+GetDpiForWindowFn DpiForWindowFunction() {
+  static GetDpiForWindowFn fn = reinterpret_cast<GetDpiForWindowFn>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+  return fn;
+}
+
+// A premultiplied 32-bit DIB section of a picture.
+HBITMAP CreatePremultipliedBitmap(const TPicture& picture, std::vector<uint32_t> pixels) {
+  if (picture.Empty()) return nullptr;
+  PremultiplyPixels(pixels);
+  BITMAPINFO bi{};
+  bi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  bi.bmiHeader.biWidth = picture.Width;
+  bi.bmiHeader.biHeight = -picture.Height;
+  bi.bmiHeader.biPlanes = 1;
+  bi.bmiHeader.biBitCount = 32;
+  bi.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  HBITMAP bmp = CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+  if (bmp && bits) std::memcpy(bits, pixels.data(), pixels.size() * sizeof(uint32_t));
+  return bmp;
+}
+
+// Draws a premultiplied bitmap stretched to dst, keeping a border of `border` source pixels
+// (drawn `borderDst` pixels wide) unstretched so rounded corners stay round.
+void DrawNineSlice(HDC dc, HBITMAP bmp, int sw, int sh, const RECT& dst, int border, int borderDst) {
+  HDC src = CreateCompatibleDC(dc);
+  HGDIOBJ old = SelectObject(src, bmp);
+  BLENDFUNCTION bf{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
+  const int dw = dst.right - dst.left, dh = dst.bottom - dst.top;
+  borderDst = std::min({borderDst, dw / 2, dh / 2});
+  const int sx[4] = {0, border, sw - border, sw};
+  const int sy[4] = {0, border, sh - border, sh};
+  const int dx[4] = {dst.left, dst.left + borderDst, dst.right - borderDst, dst.right};
+  const int dy[4] = {dst.top, dst.top + borderDst, dst.bottom - borderDst, dst.bottom};
+  for (int j = 0; j < 3; ++j) {
+    for (int i = 0; i < 3; ++i) {
+      const int w = dx[i + 1] - dx[i], h = dy[j + 1] - dy[j];
+      const int ws = sx[i + 1] - sx[i], hs = sy[j + 1] - sy[j];
+      if (w <= 0 || h <= 0 || ws <= 0 || hs <= 0) continue;
+      AlphaBlend(dc, dx[i], dy[j], w, h, src, sx[i], sy[j], ws, hs, bf);
+    }
+  }
+  SelectObject(src, old);
+  DeleteDC(src);
+}
+
+COLORREF Mix(COLORREF a, COLORREF b, int percentB) {
+  auto ch = [&](int ca, int cb) { return (ca * (100 - percentB) + cb * percentB) / 100; };
+  return RGB(ch(GetRValue(a), GetRValue(b)), ch(GetGValue(a), GetGValue(b)), ch(GetBValue(a), GetBValue(b)));
+}
+
+void FillSolid(HDC dc, const RECT& rc, COLORREF color) {
+  SetDCBrushColor(dc, color);
+  FillRect(dc, &rc, static_cast<HBRUSH>(GetStockObject(DC_BRUSH)));
+}
+
+void RoundRectSolid(HDC dc, const RECT& rc, int radius, COLORREF fill, COLORREF border) {
+  SetDCBrushColor(dc, fill);
+  SetDCPenColor(dc, border);
+  HGDIOBJ oldBrush = SelectObject(dc, GetStockObject(DC_BRUSH));
+  HGDIOBJ oldPen = SelectObject(dc, GetStockObject(DC_PEN));
+  RoundRect(dc, rc.left, rc.top, rc.right, rc.bottom, radius, radius);
+  SelectObject(dc, oldPen);
+  SelectObject(dc, oldBrush);
+}
+
+}  // namespace
+
+const wchar_t* EngineVersion() { return L"Morvane drawn controls 1.0.0 (Windows 11 light)"; }
+
+bool AnswerVersionRequest(const std::wstring& commandLine) {
+  // Only the exact argument "/acver" (any letter case), never the program's own path.
+  bool found = false;
+  size_t i = 0;
+  int index = 0;
+  const size_t n = commandLine.size();
+  while (i < n && !found) {
+    while (i < n && commandLine[i] <= L' ') ++i;
+    std::wstring arg;
+    bool quoted = false;
+    while (i < n && (quoted || commandLine[i] > L' ')) {
+      if (commandLine[i] == L'"') quoted = !quoted; else arg.push_back(commandLine[i]);
+      ++i;
+    }
+    if (index++ > 0 && SameTextAscii(arg, L"/acver")) found = true;
+  }
+  if (found) MessageBoxW(nullptr, EngineVersion(), L"Morvane", MB_OK | MB_ICONINFORMATION);
+  return found;
+}
+
+int Scale(int value96, int dpi) { return MulDiv(value96, dpi, 96); }
+
+int WindowDpi(HWND hwnd) {
+  if (auto fn = DpiForWindowFunction()) {
+    const UINT dpi = fn(hwnd);
+    if (dpi > 0) return static_cast<int>(dpi);
+  }
+  HDC dc = GetDC(nullptr);
+  const int dpi = dc ? GetDeviceCaps(dc, LOGPIXELSY) : 96;
+  if (dc) ReleaseDC(nullptr, dc);
+  return dpi > 0 ? dpi : 96;
+}
+
+TPicture PictureFromBmp(const void* data, size_t size) {
+  TPicture pic;
+  const auto* p = static_cast<const unsigned char*>(data);
+  if (size < sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER) || p[0] != 'B' || p[1] != 'M') return pic;
+  BITMAPFILEHEADER fh;
+  BITMAPINFOHEADER ih;
+  std::memcpy(&fh, p, sizeof fh);
+  std::memcpy(&ih, p + sizeof fh, sizeof ih);
+  if (ih.biBitCount != 32 || ih.biCompression != BI_RGB || ih.biWidth <= 0 || ih.biHeight == 0) return pic;
+  const int w = ih.biWidth;
+  const int h = ih.biHeight < 0 ? -ih.biHeight : ih.biHeight;
+  const size_t need = static_cast<size_t>(w) * static_cast<size_t>(h) * 4;
+  if (fh.bfOffBits > size || size - fh.bfOffBits < need) return pic;
+  pic.Width = w;
+  pic.Height = h;
+  pic.Pixels.resize(static_cast<size_t>(w) * h);
+  const unsigned char* bits = p + fh.bfOffBits;
+  for (int y = 0; y < h; ++y) {
+    const int srcRow = ih.biHeight > 0 ? h - 1 - y : y;
+    std::memcpy(&pic.Pixels[static_cast<size_t>(y) * w], bits + static_cast<size_t>(srcRow) * w * 4,
+                static_cast<size_t>(w) * 4);
+  }
+  return pic;
+}
+
+TPicture PictureFromResource(HINSTANCE instance, int id) {
+  HRSRC res = FindResourceW(instance, MAKEINTRESOURCEW(id), MAKEINTRESOURCEW(10) /* RT_RCDATA */);
+  if (!res) return {};
+  HGLOBAL mem = LoadResource(instance, res);
+  if (!mem) return {};
+  return PictureFromBmp(LockResource(mem), SizeofResource(instance, res));
+}
+
+bool LoadPrivateFont(HINSTANCE instance, int id) {
+  HRSRC res = FindResourceW(instance, MAKEINTRESOURCEW(id), MAKEINTRESOURCEW(10) /* RT_RCDATA */);
+  if (!res) return false;
+  HGLOBAL mem = LoadResource(instance, res);
+  if (!mem) return false;
+  DWORD count = 0;
+  return AddFontMemResourceEx(LockResource(mem), SizeofResource(instance, res), nullptr, &count) != nullptr &&
+         count > 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// TControl
+
+TControl::~TControl() {
+  if (FHandle) {
+    SetWindowLongPtrW(FHandle, GWLP_USERDATA, 0);
+    DestroyWindow(FHandle);
+  }
+}
+
+void TControl::CreateControl(const wchar_t* className, HWND parent, int id, DWORD style) {
+  FHandle = CreateWindowExW(0, className, L"", WS_CHILD | WS_CLIPSIBLINGS | WS_CLIPCHILDREN | style, 0, 0, 0,
+                            0, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                            reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(parent, GWLP_HINSTANCE)), this);
+}
+
+LRESULT CALLBACK TControl::StaticProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg == WM_NCCREATE) {
+    auto* cs = reinterpret_cast<CREATESTRUCTW*>(lParam);
+    auto* self = static_cast<TControl*>(cs->lpCreateParams);
+    self->FHandle = hwnd;
+    SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+  }
+  auto* self = reinterpret_cast<TControl*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  if (!self) return DefWindowProcW(hwnd, msg, wParam, lParam);
+  if (msg == WM_NCDESTROY) {
+    SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+    self->FHandle = nullptr;
+    return DefWindowProcW(hwnd, msg, wParam, lParam);
+  }
+  return self->WndProc(msg, wParam, lParam);
+}
+
+LRESULT TControl::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
+  switch (msg) {
+    case WM_ERASEBKGND:
+      return 1;
+    case WM_PAINT: {
+      PAINTSTRUCT ps;
+      HDC dc = BeginPaint(FHandle, &ps);
+      RECT rc;
+      GetClientRect(FHandle, &rc);
+      // Drawn off screen first, so nothing flickers.
+      HDC mem = CreateCompatibleDC(dc);
+      HBITMAP bmp = CreateCompatibleBitmap(dc, std::max<LONG>(1, rc.right), std::max<LONG>(1, rc.bottom));
+      HGDIOBJ oldBmp = SelectObject(mem, bmp);
+      HGDIOBJ oldFont = FFont ? SelectObject(mem, FFont) : nullptr;
+      FillSolid(mem, rc, ColorWindow);
+      Paint(mem, rc);
+      BitBlt(dc, 0, 0, rc.right, rc.bottom, mem, 0, 0, SRCCOPY);
+      if (oldFont) SelectObject(mem, oldFont);
+      SelectObject(mem, oldBmp);
+      DeleteObject(bmp);
+      DeleteDC(mem);
+      EndPaint(FHandle, &ps);
+      return 0;
+    }
+    case WM_SETFONT:
+      FFont = reinterpret_cast<HFONT>(wParam);
+      if (LOWORD(lParam)) InvalidateRect(FHandle, nullptr, FALSE);
+      return 0;
+    case WM_GETFONT:
+      return reinterpret_cast<LRESULT>(FFont);
+    case WM_ENABLE:
+      Repaint();
+      return 0;
+    default:
+      return DefWindowProcW(FHandle, msg, wParam, lParam);
+  }
+}
+
+void TControl::Paint(HDC, const RECT&) {}
+
+void TControl::Repaint() {
+  if (FHandle) RedrawWindow(FHandle, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+}
+
+void TControl::SetVisible(bool value) {
+  if (FHandle && Visible() != value) ShowWindow(FHandle, value ? SW_SHOWNA : SW_HIDE);
+}
+
+bool TControl::Visible() const {
+  return FHandle && (GetWindowLongPtrW(FHandle, GWL_STYLE) & WS_VISIBLE) != 0;
+}
+
+void TControl::SetEnabled(bool value) {
+  if (FHandle) EnableWindow(FHandle, value ? TRUE : FALSE);
+}
+
+bool TControl::Enabled() const { return FHandle && IsWindowEnabled(FHandle); }
+
+void TControl::SetBounds(int x, int y, int w, int h) {
+  if (FHandle) SetWindowPos(FHandle, nullptr, x, y, w, h, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+RECT TControl::BoundsRect() const {
+  RECT rc{};
+  if (FHandle) {
+    GetWindowRect(FHandle, &rc);
+    MapWindowPoints(HWND_DESKTOP, GetParent(FHandle), reinterpret_cast<POINT*>(&rc), 2);
+  }
+  return rc;
+}
+
+void TControl::SetFont(HFONT font) {
+  FFont = font;
+  if (FHandle) InvalidateRect(FHandle, nullptr, FALSE);
+}
+
+void TControl::SetDpi(int dpi) {
+  FDpi = dpi;
+  if (FHandle) InvalidateRect(FHandle, nullptr, FALSE);
+}
+
+std::wstring TControl::Text() const {
+  if (!FHandle) return {};
+  const int n = GetWindowTextLengthW(FHandle);
+  std::wstring text(static_cast<size_t>(n) + 1, L'\0');
+  const int got = GetWindowTextW(FHandle, text.data(), n + 1);
+  text.resize(static_cast<size_t>(std::max(0, got)));
+  return text;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Classes
+
+void RegisterControlClasses(HINSTANCE instance) {
+  static bool done = false;
+  if (done) return;
+  done = true;
+  const wchar_t* names[] = {L"TsPanel", L"TLabel", L"TsButton", L"TsGauge", L"TsImage", L"TsWebBrowser"};
+  for (const wchar_t* name : names) {
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof wc;
+    wc.style = CS_HREDRAW | CS_VREDRAW;
+    wc.lpfnWndProc = TControl::StaticProc;
+    wc.hInstance = instance;
+    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    wc.lpszClassName = name;
+    RegisterClassExW(&wc);
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// TsPanel
+
+void TsPanel::Create(HWND parent, int id) { CreateControl(L"TsPanel", parent, id, WS_VISIBLE); }
+
+// ---------------------------------------------------------------------------------------------
+// TLabel
+
+void TLabel::Create(HWND parent, int id) { CreateControl(L"TLabel", parent, id, WS_VISIBLE); }
+
+void TLabel::SetText(const std::wstring& text) {
+  if (FHandle) SetWindowTextW(FHandle, text.c_str());
+}
+
+LRESULT TLabel::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg == WM_SETTEXT) {
+    const LRESULT r = DefWindowProcW(FHandle, msg, wParam, lParam);
+    Repaint();
+    return r;
+  }
+  return TControl::WndProc(msg, wParam, lParam);
+}
+
+void TLabel::Paint(HDC dc, const RECT& rc) {
+  const std::wstring text = Text();
+  RECT r = rc;
+  SetBkMode(dc, TRANSPARENT);
+  SetTextColor(dc, Enabled() ? ColorText : GetSysColor(COLOR_GRAYTEXT));
+  DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &r, DT_CENTER | DT_TOP | DT_WORDBREAK | DT_NOPREFIX);
+}
+
+// ---------------------------------------------------------------------------------------------
+// TsCharImageList
+
+TsCharImageList::~TsCharImageList() {
+  if (FFont) DeleteObject(FFont);
+}
+
+void TsCharImageList::SetFont(const std::wstring& family, int imageSize96, int glyphHeight96) {
+  FFamily = family;
+  FImageSize96 = imageSize96;
+  FGlyphHeight96 = glyphHeight96;
+  if (FFont) DeleteObject(FFont);
+  FFont = nullptr;
+  FFontDpi = 0;
+}
+
+void TsCharImageList::Draw(HDC dc, int index, int x, int y, COLORREF color, int dpi) const {
+  if (index < 0 || index >= Count()) return;
+  if (!FFont || FFontDpi != dpi) {
+    if (FFont) DeleteObject(FFont);
+    FFont = CreateFontW(-Scale(FGlyphHeight96, dpi), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                        OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, ANTIALIASED_QUALITY, DEFAULT_PITCH,
+                        FFamily.c_str());
+    FFontDpi = dpi;
+  }
+  const int size = ImageSize(dpi);
+  RECT r{x, y, x + size, y + size};
+  HGDIOBJ old = SelectObject(dc, FFont);
+  SetBkMode(dc, TRANSPARENT);
+  SetTextColor(dc, color);
+  wchar_t glyph[2] = {FGlyphs[static_cast<size_t>(index)], 0};
+  DrawTextW(dc, glyph, 1, &r, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+  SelectObject(dc, old);
+}
+
+// ---------------------------------------------------------------------------------------------
+// TsButton
+
+namespace {
+constexpr int kSkinBorder = 12;  // unstretched border of the button's skin picture
+}
+
+TsButton::~TsButton() { FreeLooks(); }
+
+void TsButton::Create(HWND parent, int id, const TPicture& skin) {
+  FSkin = skin;
+  CreateControl(L"TsButton", parent, id, WS_VISIBLE | WS_TABSTOP);
+  RebuildLooks();
+}
+
+void TsButton::FreeLooks() {
+  for (HBITMAP& b : FLooks) {
+    if (b) DeleteObject(b);
+    b = nullptr;
+  }
+}
+
+void TsButton::RebuildLooks() {
+  FreeLooks();
+  if (FSkin.Empty()) return;
+  const COLORREF tones[LookCount] = {FTone, Mix(FTone, RGB(255, 255, 255), 18), Mix(FTone, RGB(0, 0, 0), 22),
+                                     ColorDisabledTone};
+  for (int i = 0; i < LookCount; ++i) {
+    std::vector<uint32_t> px = FSkin.Pixels;
+    TintPixels(px, tones[i]);
+    FLooks[i] = CreatePremultipliedBitmap(FSkin, std::move(px));
+  }
+}
+
+void TsButton::SetCaption(const std::wstring& caption) {
+  if (FHandle) {
+    SetWindowTextW(FHandle, caption.c_str());
+    Repaint();
+  }
+}
+
+void TsButton::SetImageIndex(int index) {
+  FImageIndex = index;
+  Repaint();
+}
+
+void TsButton::SetTone(COLORREF tone) {
+  FTone = tone;
+  RebuildLooks();
+  Repaint();
+}
+
+void TsButton::Click() {
+  if (!Enabled()) return;
+#ifdef MORVANE_TEST_HOOKS
+  // Lets UI tests see from outside how many times the button was pressed.
+  SetPropW(FHandle, L"MorvaneClickCount",
+           reinterpret_cast<HANDLE>(reinterpret_cast<INT_PTR>(GetPropW(FHandle, L"MorvaneClickCount")) + 1));
+#endif
+  if (OnClick) OnClick(this);
+}
+
+LRESULT TsButton::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
+  switch (msg) {
+    case WM_SETCURSOR:
+      if (LOWORD(lParam) == HTCLIENT) {
+        SetCursor(HandCursor());
+        return TRUE;
+      }
+      break;
+    case WM_MOUSEMOVE:
+      if (!FHover) {
+        FHover = true;
+        TRACKMOUSEEVENT tme{sizeof tme, TME_LEAVE, FHandle, 0};
+        TrackMouseEvent(&tme);
+        Repaint();
+      }
+      if (GetCapture() == FHandle) {
+        POINT pt{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+        RECT rc;
+        GetClientRect(FHandle, &rc);
+        const bool inside = PtInRect(&rc, pt) != 0;
+        if (inside != FPressed) {
+          FPressed = inside;
+          Repaint();
+        }
+      }
+      return 0;
+    case WM_MOUSELEAVE:
+      FHover = false;
+      Repaint();
+      return 0;
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONDBLCLK:
+      SetFocus(FHandle);
+      SetCapture(FHandle);
+      FPressed = true;
+      Repaint();
+      return 0;
+    case WM_LBUTTONUP:
+      if (GetCapture() == FHandle) {
+        const bool click = FPressed;
+        FPressed = false;
+        ReleaseCapture();
+        Repaint();
+        if (click) Click();
+      }
+      return 0;
+    case WM_CAPTURECHANGED:
+      if (FPressed) {
+        FPressed = false;
+        Repaint();
+      }
+      return 0;
+    case WM_KEYDOWN:
+      if (wParam == VK_SPACE && !(lParam & 0x40000000)) {
+        FPressed = true;
+        Repaint();
+        return 0;
+      }
+      break;
+    case WM_KEYUP:
+      if (wParam == VK_SPACE && FPressed) {
+        FPressed = false;
+        Repaint();
+        Click();
+        return 0;
+      }
+      break;
+    case WM_SETFOCUS:
+      FFocused = true;
+      Repaint();
+      return 0;
+    case WM_KILLFOCUS:
+      FFocused = false;
+      FPressed = false;
+      Repaint();
+      return 0;
+    case WM_ENABLE:
+      if (!wParam) FPressed = FHover = false;
+      Repaint();
+      return 0;
+    case WM_GETDLGCODE:
+      return DLGC_BUTTON | DLGC_DEFPUSHBUTTON;
+    default:
+      break;
+  }
+  return TControl::WndProc(msg, wParam, lParam);
+}
+
+void TsButton::Paint(HDC dc, const RECT& rc) {
+  const bool enabled = Enabled();
+  Look look = !enabled ? LookDisabled : FPressed ? LookPressed : FHover ? LookHover : LookNormal;
+  const int border = Scale(kSkinBorder, FDpi);
+  if (FLooks[look]) {
+    DrawNineSlice(dc, FLooks[look], FSkin.Width, FSkin.Height, rc, kSkinBorder, border);
+  } else {
+    RoundRectSolid(dc, rc, Scale(16, FDpi), FTone, FTone);
+  }
+  if (FFocused && enabled) {
+    // Focus: a thin white rounded line inside the edge.
+    RECT fr = rc;
+    const int inset = Scale(3, FDpi);
+    InflateRect(&fr, -inset, -inset);
+    HPEN pen = CreatePen(PS_SOLID, std::max(1, Scale(1, FDpi)), RGB(255, 255, 255));
+    HGDIOBJ oldPen = SelectObject(dc, pen);
+    HGDIOBJ oldBrush = SelectObject(dc, GetStockObject(NULL_BRUSH));
+    RoundRect(dc, fr.left, fr.top, fr.right, fr.bottom, Scale(10, FDpi), Scale(10, FDpi));
+    SelectObject(dc, oldBrush);
+    SelectObject(dc, oldPen);
+    DeleteObject(pen);
+  }
+  const COLORREF textColor = RGB(255, 255, 255);
+  if (FImages && FImageIndex >= 0) {
+    const int size = FImages->ImageSize(FDpi);
+    FImages->Draw(dc, FImageIndex, rc.left + Scale(15, FDpi), rc.top + (rc.bottom - rc.top - size) / 2,
+                  textColor, FDpi);
+  }
+  const std::wstring caption = Text();
+  RECT tr = rc;
+  if (FPressed) OffsetRect(&tr, 0, Scale(1, FDpi));
+  SetBkMode(dc, TRANSPARENT);
+  SetTextColor(dc, textColor);
+  DrawTextW(dc, caption.c_str(), static_cast<int>(caption.size()), &tr,
+            DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+}
+
+// ---------------------------------------------------------------------------------------------
+// TsGauge
+
+void TsGauge::Create(HWND parent, int id) {
+  CreateControl(L"TsGauge", parent, id, WS_VISIBLE);
+  Changed();
+}
+
+void TsGauge::SetMinValue(int64_t value) {
+  FRange.SetMinValue(value);
+  Changed();
+}
+
+void TsGauge::SetMaxValue(int64_t value) {
+  FRange.SetMaxValue(value);
+  Changed();
+}
+
+void TsGauge::SetProgress(int64_t value) {
+  FRange.SetProgress(value);
+  Changed();
+}
+
+void TsGauge::Changed() {
+  if (!FHandle) return;
+  const std::wstring text = FRange.Text(Suffix);
+  if (Text() != text) SetWindowTextW(FHandle, text.c_str());
+  Repaint();
+}
+
+void TsGauge::Paint(HDC dc, const RECT& rc) {
+  const int radius = Scale(8, FDpi);
+  RoundRectSolid(dc, rc, radius, ColorTrack, ColorTrackBorder);
+  const int64_t span = FRange.MaxValue() - FRange.MinValue();
+  const int width = rc.right - rc.left;
+  int fillWidth = 0;
+  if (span > 0) {
+    fillWidth = static_cast<int>(static_cast<double>(width) *
+                                 static_cast<double>(FRange.Progress() - FRange.MinValue()) /
+                                 static_cast<double>(span));
+  }
+  RECT fill{rc.left, rc.top, rc.left + fillWidth, rc.bottom};
+  if (fillWidth > 0) {
+    HRGN clip = CreateRectRgnIndirect(&fill);
+    SelectClipRgn(dc, clip);
+    RoundRectSolid(dc, rc, radius, ColorFill, ColorFill);
+    SelectClipRgn(dc, nullptr);
+    DeleteObject(clip);
+  }
+  const std::wstring text = FRange.Text(Suffix);
+  SetBkMode(dc, TRANSPARENT);
+  RECT tr = rc;
+  // Dark text over the track, white text over the fill.
+  HRGN rest = CreateRectRgn(fill.right, rc.top, rc.right, rc.bottom);
+  SelectClipRgn(dc, rest);
+  SetTextColor(dc, ColorText);
+  DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &tr, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+  DeleteObject(rest);
+  if (fillWidth > 0) {
+    HRGN done = CreateRectRgnIndirect(&fill);
+    SelectClipRgn(dc, done);
+    SetTextColor(dc, RGB(255, 255, 255));
+    DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &tr, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+    DeleteObject(done);
+  }
+  SelectClipRgn(dc, nullptr);
+}
+
+// ---------------------------------------------------------------------------------------------
+// TsImage
+
+void TsImage::Create(HWND parent, int id, const TPicture& picture) {
+  FPicture = picture;
+  CreateControl(L"TsImage", parent, id, WS_VISIBLE);
+}
+
+void TsImage::Paint(HDC dc, const RECT& rc) {
+  if (FPicture.Empty()) return;
+  const int w = rc.right - rc.left, h = rc.bottom - rc.top;
+  if (w <= 0 || h <= 0) return;
+  // Fit inside, proportions kept, centred.
+  int dw = w, dh = static_cast<int>(static_cast<int64_t>(FPicture.Height) * w / FPicture.Width);
+  if (dh > h) {
+    dh = h;
+    dw = static_cast<int>(static_cast<int64_t>(FPicture.Width) * h / FPicture.Height);
+  }
+  const int x = rc.left + (w - dw) / 2, y = rc.top + (h - dh) / 2;
+  const bool opaque = std::all_of(FPicture.Pixels.begin(), FPicture.Pixels.end(),
+                                  [](uint32_t p) { return (p >> 24) == 0xFF; });
+  HBITMAP bmp = CreatePremultipliedBitmap(FPicture, FPicture.Pixels);
+  if (!bmp) return;
+  HDC src = CreateCompatibleDC(dc);
+  HGDIOBJ old = SelectObject(src, bmp);
+  if (opaque) {
+    // Smooth scaling; nothing shows through an opaque picture.
+    SetStretchBltMode(dc, HALFTONE);
+    SetBrushOrgEx(dc, 0, 0, nullptr);
+    StretchBlt(dc, x, y, dw, dh, src, 0, 0, FPicture.Width, FPicture.Height, SRCCOPY);
+  } else {
+    BLENDFUNCTION bf{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
+    AlphaBlend(dc, x, y, dw, dh, src, 0, 0, FPicture.Width, FPicture.Height, bf);
+  }
+  SelectObject(src, old);
+  DeleteDC(src);
+  DeleteObject(bmp);
+}
+
+// ---------------------------------------------------------------------------------------------
+// TsWebBrowser
+
+void TsWebBrowser::Create(HWND parent, int id) { CreateControl(L"TsWebBrowser", parent, id, 0); }
+
+void TsWebBrowser::Navigate(const std::wstring& path) { FPath = path; }
+
+LRESULT TsWebBrowser::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg == WM_SETCURSOR && LOWORD(lParam) == HTCLIENT) {
+    SetCursor(LoadCursorW(nullptr, IDC_ARROW));
+    return TRUE;
+  }
+  return TControl::WndProc(msg, wParam, lParam);
+}
+
+}  // namespace Skin

@@ -1,0 +1,224 @@
+// The drawn controls of the launcher window, in a light Windows 11 look.
+//
+// Every control is a real child window: its window text is what it shows and its enabled and
+// visible states are the window's own (WS_DISABLED, WS_VISIBLE), so other programs can read the
+// window with FindWindow, EnumChildWindows, GetWindowText, IsWindowEnabled and IsWindowVisible.
+// Window classes: "TsPanel", "TLabel", "TsButton", "TsGauge", "TsImage", "TsWebBrowser".
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "skin/skin_math.h"
+
+class TObject {
+ public:
+  virtual ~TObject() = default;
+};
+
+namespace Skin {
+
+// Colours of the light skin.
+inline constexpr COLORREF ColorWindow = RGB(255, 255, 255);
+inline constexpr COLORREF ColorText = RGB(26, 26, 26);
+inline constexpr COLORREF ColorTrack = RGB(229, 229, 229);
+inline constexpr COLORREF ColorTrackBorder = RGB(208, 208, 208);
+inline constexpr COLORREF ColorFill = RGB(20, 115, 230);
+inline constexpr COLORREF ColorDisabledTone = RGB(160, 160, 160);
+
+// Version text of the drawn controls, shown for the argument "/acver".
+const wchar_t* EngineVersion();
+// Shows the version in a message box when the command line carries "/acver"; true when shown.
+bool AnswerVersionRequest(const std::wstring& commandLine);
+
+// Registers the window classes of the controls (once per process).
+void RegisterControlClasses(HINSTANCE instance);
+
+// Pixel size at the given DPI of a size given at 96 DPI.
+int Scale(int value96, int dpi);
+
+// Monitor DPI of a window; 96 where the system cannot tell.
+int WindowDpi(HWND hwnd);
+
+// A 32-bit top-down picture, 0xAARRGGBB pixels, straight (not premultiplied) alpha.
+struct TPicture {
+  int Width = 0;
+  int Height = 0;
+  std::vector<uint32_t> Pixels;
+  bool Empty() const { return Pixels.empty(); }
+};
+// Reads an uncompressed 32-bit BMP (as stored in the program's resources).
+TPicture PictureFromBmp(const void* data, size_t size);
+TPicture PictureFromResource(HINSTANCE instance, int id);
+
+// Loads the font data of an RCDATA resource for this process only. True on success.
+bool LoadPrivateFont(HINSTANCE instance, int id);
+
+// Base of every control: owns one child window.
+class TControl : public TObject {
+ public:
+  TControl() = default;
+  TControl(const TControl&) = delete;
+  TControl& operator=(const TControl&) = delete;
+  ~TControl() override;
+
+  HWND Handle() const { return FHandle; }
+  void SetVisible(bool value);
+  bool Visible() const;
+  void SetEnabled(bool value);
+  bool Enabled() const;
+  void SetBounds(int x, int y, int w, int h);
+  RECT BoundsRect() const;
+  // Font and DPI are handed down by the window when it lays itself out.
+  void SetFont(HFONT font);
+  void SetDpi(int dpi);
+  std::wstring Text() const;
+
+ protected:
+  void CreateControl(const wchar_t* className, HWND parent, int id, DWORD style = 0);
+  virtual LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam);
+  virtual void Paint(HDC dc, const RECT& rc);
+  void Repaint();
+
+  HWND FHandle = nullptr;
+  HFONT FFont = nullptr;
+  int FDpi = 96;
+
+ public:
+  // Window procedure of every control class: forwards to the object behind the window.
+  static LRESULT CALLBACK StaticProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+};
+
+// A panel without bevel: fills itself with the window colour and holds other controls.
+class TsPanel : public TControl {
+ public:
+  void Create(HWND parent, int id);
+};
+
+// A text label: text centred horizontally, from the top, wrapped at word boundaries.
+class TLabel : public TControl {
+ public:
+  void Create(HWND parent, int id);
+  void SetText(const std::wstring& text);
+
+ protected:
+  LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
+  void Paint(HDC dc, const RECT& rc) override;
+};
+
+// Images drawn from the glyphs of an icon font, in a given colour.
+class TsCharImageList : public TObject {
+ public:
+  void SetFont(const std::wstring& family, int imageSize96, int glyphHeight96);
+  void Add(wchar_t codePoint) { FGlyphs.push_back(codePoint); }
+  int Count() const { return static_cast<int>(FGlyphs.size()); }
+  int ImageSize(int dpi) const { return Scale(FImageSize96, dpi); }
+  // Draws image index at (x, y) in the given colour at the given DPI.
+  void Draw(HDC dc, int index, int x, int y, COLORREF color, int dpi) const;
+  ~TsCharImageList() override;
+
+ private:
+  std::wstring FFamily;
+  int FImageSize96 = 40;
+  int FGlyphHeight96 = 28;
+  std::vector<wchar_t> FGlyphs;
+  mutable HFONT FFont = nullptr;
+  mutable int FFontDpi = 0;
+};
+
+// The large button: a rounded skin picture recoloured by the button's tone, a white caption
+// and an icon from an image list left of it. Hand cursor; hover, pressed, focused and disabled
+// looks. Enter on the window presses the window's default button (see the window).
+class TsButton : public TControl {
+ public:
+  ~TsButton() override;
+  void Create(HWND parent, int id, const TPicture& skin);
+  void SetCaption(const std::wstring& caption);
+  std::wstring Caption() const { return Text(); }
+  void SetImages(const TsCharImageList* images) { FImages = images; }
+  void SetImageIndex(int index);
+  int ImageIndex() const { return FImageIndex; }
+  // Tone as a colour value, red in the low byte.
+  void SetTone(COLORREF tone);
+  COLORREF Tone() const { return FTone; }
+  // Runs OnClick when the button is enabled.
+  void Click();
+  std::function<void(TObject* sender)> OnClick;
+
+ protected:
+  LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
+  void Paint(HDC dc, const RECT& rc) override;
+
+ private:
+  enum Look { LookNormal, LookHover, LookPressed, LookDisabled, LookCount };
+  void RebuildLooks();
+  void FreeLooks();
+  TPicture FSkin;
+  HBITMAP FLooks[LookCount] = {};
+  COLORREF FTone = RGB(20, 115, 230);
+  const TsCharImageList* FImages = nullptr;
+  int FImageIndex = -1;
+  bool FHover = false;
+  bool FPressed = false;
+  bool FFocused = false;
+};
+
+// The gauge: a track, its fill and the reading "<percent><Suffix>" centred on it. The window
+// text is the reading. Every change repaints at once.
+class TsGauge : public TControl {
+ public:
+  void Create(HWND parent, int id);
+  int64_t MinValue() const { return FRange.MinValue(); }
+  int64_t MaxValue() const { return FRange.MaxValue(); }
+  int64_t Progress() const { return FRange.Progress(); }
+  void SetMinValue(int64_t value);
+  void SetMaxValue(int64_t value);
+  void SetProgress(int64_t value);
+  std::wstring Suffix = L"%";
+
+ protected:
+  void Paint(HDC dc, const RECT& rc) override;
+
+ private:
+  void Changed();
+  GaugeRange FRange;
+};
+
+// A picture drawn centred and scaled with its proportions kept, on the window colour.
+class TsImage : public TControl {
+ public:
+  void Create(HWND parent, int id, const TPicture& picture);
+  // Whether the window lays this control over its free client area.
+  void SetAlignClient(bool value) { FAlignClient = value; }
+  bool AlignClient() const { return FAlignClient; }
+
+ protected:
+  void Paint(HDC dc, const RECT& rc) override;
+
+ private:
+  TPicture FPicture;
+  bool FAlignClient = false;
+};
+
+// The place of the embedded web view. It keeps the path it is told to open.
+class TsWebBrowser : public TControl {
+ public:
+  void Create(HWND parent, int id);
+  void SetAlignClient(bool value) { FAlignClient = value; }
+  bool AlignClient() const { return FAlignClient; }
+  void Navigate(const std::wstring& path);
+  std::wstring LocationPath() const { return FPath; }
+
+ protected:
+  LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
+
+ private:
+  bool FAlignClient = false;
+  std::wstring FPath;
+};
+
+}  // namespace Skin
