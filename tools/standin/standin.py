@@ -714,10 +714,10 @@ def parse_range(header, size):
     header = header.strip()
     if not header.startswith("bytes="):
         return "ignore"
-    spec = header[len("bytes="):].strip()
-    if "," in spec:
+    ranges_text = header[len("bytes="):].strip()
+    if "," in ranges_text:
         return "ignore"
-    first, sep, last = spec.partition("-")
+    first, sep, last = ranges_text.partition("-")
     first, last = first.strip(), last.strip()
     if not sep or not (first.isdigit() or (first == "" and last.isdigit())) or (last and not last.isdigit()):
         return None
