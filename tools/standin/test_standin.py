@@ -1,0 +1,183 @@
+#!/usr/bin/python3
+"""Checks the stand-in answers as the client expects: pages, errors, redirects, ranges, faults."""
+
+import gzip
+import hashlib
+import http.client
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+import urllib.parse
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+DATA = bytes(range(256)) * 40  # 10240 bytes
+
+
+class StandinTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.root = tempfile.mkdtemp(prefix="standin-test-")
+        folder = os.path.join(cls.root, "F")
+        os.makedirs(os.path.join(folder, "sub"))
+        for i in range(25):
+            open(os.path.join(folder, "f%02d.txt" % i), "wb").write(b"x" * i)
+        open(os.path.join(folder, "big.zip"), "wb").write(DATA)
+        port_file = os.path.join(cls.root, "ports.json")
+        cls.proc = subprocess.Popen([sys.executable, os.path.join(HERE, "standin.py"), "--root", cls.root,
+                                     "--port", "0", "--port-file", port_file])
+        for _ in range(500):
+            if os.path.exists(port_file):
+                break
+            time.sleep(0.02)
+        cls.port = json.load(open(port_file))["http"]
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.proc.terminate()
+        cls.proc.wait()
+        shutil.rmtree(cls.root, ignore_errors=True)
+
+    def setUp(self):
+        self.request("POST", "/_control/reset")
+
+    def request(self, method, url, headers=None, body=None, host="127.0.0.1"):
+        parsed = urllib.parse.urlsplit(url)
+        conn = http.client.HTTPConnection(parsed.hostname or host, parsed.port or self.port, timeout=30)
+        path = parsed.path + ("?" + parsed.query if parsed.query else "")
+        conn.request(method, path, body=body, headers=headers or {})
+        answer = conn.getresponse()
+        data = answer.read()
+        conn.close()
+        return answer, data
+
+    def config(self, **switches):
+        answer, _ = self.request("POST", "/_control/config", body=json.dumps(switches).encode())
+        self.assertEqual(answer.status, 200)
+
+    def listing(self, query):
+        return self.request("GET", "/v1/disk/public/resources?public_key=" + query)
+
+    def link(self, name):
+        answer, body = self.listing(urllib.parse.quote("https://disk.yandex.ru/d/F", safe="") + "&limit=100")
+        items = json.loads(body)["_embedded"]["items"]
+        return next(i for i in items if i["name"] == name)["file"]
+
+    def follow(self, method, url, headers=None):
+        """Follows redirects carrying cookies; the final answer and its body."""
+        jar = {}
+        for _ in range(10):
+            h = dict(headers or {})
+            if jar:
+                h["Cookie"] = "; ".join("%s=%s" % kv for kv in jar.items())
+            answer, body = self.request(method, url, h)
+            for value in answer.msg.get_all("Set-Cookie") or []:
+                k, _, v = value.split(";")[0].partition("=")
+                jar[k] = v
+            if answer.status != 302:
+                return answer, body
+            url = urllib.parse.urljoin(url, answer.getheader("Location"))
+        self.fail("too many redirects")
+
+    def test_listing_pages_and_keys(self):
+        for key in ("https%3A%2F%2Fdisk.yandex.ru%2Fd%2FF", "F", "https%3A%2F%2Fyadi.sk%2Fd%2FF%2F"):
+            answer, body = self.listing(key)
+            self.assertEqual(answer.status, 200, key)
+            self.assertEqual(answer.getheader("Content-Type"), "application/json; charset=utf-8")
+            doc = json.loads(body)
+            page = doc["_embedded"]
+            self.assertEqual((page["limit"], page["offset"], page["total"], page["sort"]), (20, 0, 27, ""))
+            self.assertEqual(len(page["items"]), 20)
+            self.assertEqual(list(page)[-1], "public_key")
+        names = []
+        for offset in (0, 20):
+            _, body = self.listing("F&limit=20&offset=%d" % offset)
+            names += [i["name"] for i in json.loads(body)["_embedded"]["items"]]
+        self.assertEqual(names, sorted(names))
+        self.assertEqual(len(names), 27)
+        items = {i["name"]: i for i in json.loads(self.listing("F&limit=100")[1])["_embedded"]["items"]}
+        self.assertNotIn("file", items["sub"])
+        self.assertNotIn("size", items["sub"])
+        big = items["big.zip"]
+        self.assertEqual((big["size"], big["sha256"], big["md5"], big["mime_type"]),
+                         (len(DATA), hashlib.sha256(DATA).hexdigest(), hashlib.md5(DATA).hexdigest(),
+                          "application/zip"))
+        self.assertRegex(big["file"], r"^http://127\.0\.0\.1:\d+/disk/[0-9a-f]{64}/[0-9a-f]{8}/[^?]+\?uid=0&"
+                         r"filename=big\.zip&.*fsize=10240")
+
+    def test_errors_of_the_api(self):
+        answer, body = self.listing("https%3A%2F%2Fdisk.yandex.ru%2Fd%2Fmissing")
+        self.assertEqual(answer.status, 404)
+        self.assertEqual(answer.getheader("Content-Type"), "application/json")
+        self.assertIn("Не удалось найти запрошенный ресурс.".encode(), body)
+        self.assertEqual(json.loads(body)["error"], "DiskNotFoundError")
+        self.config(listing_status=500)
+        self.assertEqual(self.listing("F")[0].status, 500)
+        self.config(listing_status=None, listing_body="[1,")
+        self.assertEqual(self.listing("F")[1], b"[1,")
+
+    def test_download_redirect_ranges_and_head(self):
+        url = self.link("big.zip")
+        answer, _ = self.request("GET", url)
+        self.assertEqual(answer.status, 302)
+        self.assertTrue(answer.getheader("Location").startswith("http://localhost:"))
+        cases = [("bytes=0-9", 206, DATA[0:10], "bytes 0-9/10240"),
+                 ("bytes=10000-", 206, DATA[10000:], "bytes 10000-10239/10240"),
+                 ("bytes=10000-99999", 206, DATA[10000:], "bytes 10000-10239/10240"),
+                 ("bytes=10240-10300", 416, None, "bytes */10240"),
+                 ("bytes=0--1", 416, None, "bytes */10240"),
+                 (None, 200, DATA, None)]
+        for rng, status, data, content_range in cases:
+            answer, body = self.follow("GET", url, {"Range": rng} if rng else {})
+            self.assertEqual(answer.status, status, rng)
+            self.assertEqual(answer.getheader("Content-Range"), content_range, rng)
+            if data is not None:
+                self.assertEqual(body, data, rng)
+        answer, body = self.follow("HEAD", url)
+        self.assertEqual((answer.status, answer.getheader("Content-Length"), body), (200, "10240", b""))
+        self.config(head_length="zero")
+        self.assertEqual(self.follow("HEAD", url)[0].getheader("Content-Length"), "0")
+        self.config(ignore_range=True)
+        answer, body = self.follow("GET", url, {"Range": "bytes=0-9"})
+        self.assertEqual((answer.status, body), (200, DATA))
+        self.config(ignore_range=False, range_status={"part2": 416})
+        self.assertEqual(self.follow("GET", url, {"Range": "bytes=0-9"})[0].status, 206)
+        self.assertEqual(self.follow("GET", url, {"Range": "bytes=5120-7679"})[0].status, 416)
+
+    def test_redirect_hops_need_cookies(self):
+        url = self.link("f03.txt")
+        self.config(redirects=3)
+        answer, body = self.follow("GET", url)
+        self.assertEqual((answer.status, body), (200, b"xxx"))
+        hops = [e for e in json.loads(self.request("GET", "/_control/log")[1]) if "/_hop/" in e["path"]]
+        self.assertEqual(len(hops), 3)
+        first, _ = self.request("GET", url)
+        answer, _ = self.request("GET", urllib.parse.urljoin(url, first.getheader("Location")))
+        self.assertEqual(answer.status, 403)
+
+    def test_gzip_and_charset(self):
+        url = self.link("f03.txt")
+        self.config(encoding="gzip", charset={"f03.txt": "windows-1251"})
+        answer, body = self.listing("F")
+        self.assertEqual(answer.getheader("Content-Encoding"), "gzip")
+        self.assertEqual(json.loads(gzip.decompress(body))["_embedded"]["total"], 27)
+        answer, body = self.follow("GET", url)
+        self.assertEqual(answer.getheader("Content-Type"), "text/plain; charset=windows-1251")
+        self.assertEqual(gzip.decompress(body), b"xxx")
+
+    def test_control_files(self):
+        answer, _ = self.request("POST", "/_control/file?folder=G&name=%D0%B0.txt", body=b"abc")
+        self.assertEqual(answer.status, 200)
+        items = json.loads(self.listing("G")[1])["_embedded"]["items"]
+        self.assertEqual([(i["name"], i["size"]) for i in items], [("а.txt", 3)])
+        self.assertEqual(self.request("DELETE", "/_control/file?folder=G&name=%D0%B0.txt")[0].status, 200)
+        self.assertEqual(json.loads(self.listing("G")[1])["_embedded"]["total"], 0)
+        self.assertEqual(self.request("POST", "/_control/config", body=b'{"no_such":1}')[0].status, 400)
+
+
+if __name__ == "__main__":
+    unittest.main()
