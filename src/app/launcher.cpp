@@ -144,8 +144,6 @@ void TFormLauncher::FormCreate(TObject*) {
   }
 }
 
-void TFormLauncher::RunStartupCheck() { Close(); }
-
 void TFormLauncher::FormClose(TObject*, TCloseAction&) {}
 
 void TFormLauncher::Close() {

@@ -63,7 +63,16 @@ class TFormLauncher : public TObject {
   // Handlers.
   void FormCreate(TObject* sender);
   void FormClose(TObject* sender, TCloseAction& action);
-  void btnUpdateClick(TObject* sender);  // update_command.cpp
+  void btnUpdateClick(TObject* sender);  // update_job.cpp
+
+  // The download and install job (update_job.cpp).
+  void UpdateProgram(const std::wstring& folderLink, const std::wstring& packageName);
+  void InstallUpdate();
+
+  // Release folder lookups and the version comparison; they use nothing of the window.
+  std::wstring GetFileLink(const std::wstring& folderLink, const std::wstring& fileName);
+  std::wstring GetRemoteVersion(const std::wstring& folderLink, const std::wstring& fileName);
+  int CompareVersions(const std::wstring& first, const std::wstring& second);
 
   // Asks the window to close. During creation this only hides the still invisible window;
   // afterwards it runs FormClose and ends the message loop.
@@ -79,7 +88,7 @@ class TFormLauncher : public TObject {
   int Dpi() const { return FDpi; }
 
  private:
-  // The silent-mode check that runs during creation; for now it only closes the window.
+  // The silent start-up check that runs during creation (startup_check.cpp).
   void RunStartupCheck();
   void ApplyDpi(int dpi, const RECT* suggested);
   void PlaceOnDesktop();
@@ -96,6 +105,12 @@ class TFormLauncher : public TObject {
 };
 
 extern TFormLauncher* FormLauncher;
+
+// The base folder of the product folder: LOCALAPPDATA with a trailing backslash, or empty.
+std::wstring LocalAppDataBase();
+// Full path and file name of the program's own executable.
+std::wstring OwnExePath();
+std::wstring OwnExeName();
 
 // Window font family: "Segoe UI", or a sound UI font where that is missing.
 std::wstring LauncherFontFamily();

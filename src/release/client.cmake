@@ -12,7 +12,7 @@ list(APPEND MORVANE_RELEASE_WIN_SOURCES
 )
 if(WIN32)
   # Receive-data notifications reach the main thread through its queue.
-  cmake_language(DEFER CALL target_link_libraries morvane_release PUBLIC morvane_app)
+  cmake_language(DEFER CALL target_link_libraries morvane_release PUBLIC morvane_queue)
 endif()
 if(MORVANE_SANITIZE)
   # The JSON reader's stack does arithmetic on its null start pointer before its first

@@ -1,0 +1,61 @@
+#include "app/changes.h"
+
+#include <windows.h>
+
+#include "release/http_client.h"
+#include "release/release_folder.h"
+#include "system/changes_page.h"
+#include "system/file_stream.h"
+#include "system/text.h"
+
+namespace {
+
+std::wstring DecodeAnsi(std::string_view bytes) {
+  if (bytes.empty()) return {};
+  const int len = MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+  std::wstring text(static_cast<size_t>(len), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), text.data(), len);
+  return text;
+}
+
+std::wstring TempFolder() {
+  wchar_t shortPath[MAX_PATH + 1] = {};
+  const DWORD len = GetTempPathW(MAX_PATH, shortPath);
+  std::wstring folder(shortPath, len);
+  const DWORD longLen = GetLongPathNameW(folder.c_str(), nullptr, 0);
+  if (longLen > 0) {
+    std::wstring longPath(longLen, L'\0');
+    const DWORD got = GetLongPathNameW(folder.c_str(), longPath.data(), longLen);
+    if (got > 0 && got < longLen) folder.assign(longPath.data(), got);
+  }
+  return folder;
+}
+
+}  // namespace
+
+std::wstring ChangesPagePath() {
+  std::wstring folder = TempFolder();
+  if (!folder.empty() && folder.back() != L'\\') folder += L'\\';
+  return folder + L"temp.html";
+}
+
+void ShowChanges(const std::wstring& publicLink, Skin::TsWebBrowser& webView) {
+  const std::wstring link = GetDirectDownloadLink(publicLink, L"Changes.txt");
+
+  std::string body;
+  {
+    THttpClient client;
+    TMemoryStream buffer;
+    auto response = client.Get(link, &buffer);
+    CheckResponse(response.get(), L"Загрузка Changes.txt");
+    body = buffer.Data();
+  }
+
+  const std::string page = EncodeUtf8(BuildChangesPage(DecodeNotes(body, DecodeAnsi)));
+  const std::wstring path = ChangesPagePath();
+  {
+    TFileStream file = TFileStream::Create(path);
+    file.Write(page.data(), page.size());
+  }
+  webView.Navigate(path);
+}
