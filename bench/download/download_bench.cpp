@@ -3,14 +3,13 @@
 //   download_bench.exe <url> <target> [parts]
 #include <windows.h>
 
-#include <atomic>
 #include <cstdio>
 #include <cwchar>
 #include <string>
-#include <thread>
 
 #include "app/main_queue.h"
 #include "release/downloader.h"
+#include "support/main_loop.h"
 #include "system/errors.h"
 #include "system/text.h"
 
@@ -29,29 +28,17 @@ int wmain(int argc, wchar_t** argv) {
     last = downloaded;
     total = size;
   });
-  std::atomic<bool> done{false};
   std::wstring error;
-  const ULONGLONG began = GetTickCount64();
-  std::thread job([&] {
+  ULONGLONG elapsed = 0;
+  RunWithMainLoop([&] {
+    const ULONGLONG began = GetTickCount64();
     try {
       downloader->Start();
     } catch (const Exception& e) {
       error = e.Message();
     }
-    done = true;
+    elapsed = GetTickCount64() - began;
   });
-  while (!done) {
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&msg);
-      DispatchMessageW(&msg);
-    }
-    MainQueue::RunPending();
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-  }
-  job.join();
-  const ULONGLONG elapsed = GetTickCount64() - began;
-  MainQueue::RunPending();
   delete downloader;
   if (!error.empty()) {
     std::fprintf(stderr, "download failed: %s\n", EncodeUtf8(error).c_str());

@@ -7,15 +7,14 @@
 #include <rapidjson/document.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdint>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "app/main_queue.h"
 #include "release/downloader.h"
 #include "release/release_folder.h"
+#include "support/main_loop.h"
 #include "support/standin.h"
 #include "system/errors.h"
 #include "system/file_stream.h"
@@ -23,7 +22,7 @@
 
 namespace {
 
-constexpr char kFolder[] = "dl";
+constexpr wchar_t kFolder[] = L"dl";
 constexpr char kWorkerAgent[] = "Mozilla/5.0 (Windows NT 10.0; Win64; x64)";
 
 std::string Pattern(size_t size) {
@@ -67,40 +66,28 @@ struct Outcome {
   int64_t total = -1;
 };
 
-// Start on a job thread; the main thread runs its messages and the queue until the job ends,
-// then the reports still queued, and only then releases the downloader.
+// Start on a job thread while the main thread runs its messages and the queue, as the window
+// does; the reports still queued when Start ends run before the downloader is released.
 Outcome Download(const std::wstring& url, int32_t parts) {
   MainQueue::Initialize();
   auto* downloader = new TParallelDownloader(url, Target(), parts);
   Outcome outcome;
+  bool offMainThread = false;
   downloader->SetOnProgress([&](void* sender, int64_t downloaded, int64_t total) {
-    EXPECT_EQ(sender, downloader);
-    EXPECT_TRUE(MainQueue::IsMainThread());
+    if (sender != downloader || !MainQueue::IsMainThread()) offMainThread = true;
     outcome.sums.push_back(downloaded);
     outcome.total = total;
   });
-  std::atomic<bool> done{false};
-  std::thread job([&] {
+  RunWithMainLoop([&] {
     try {
       downloader->Start();
       outcome.ok = true;
     } catch (const Exception& e) {
       outcome.error = e.Message();
     }
-    done = true;
   });
-  while (!done) {
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&msg);
-      DispatchMessageW(&msg);
-    }
-    MainQueue::RunPending();
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
-  }
-  job.join();
-  MainQueue::RunPending();
   delete downloader;
+  EXPECT_FALSE(offMainThread) << "OnProgress ran off the main thread or with another sender";
   return outcome;
 }
 
@@ -129,14 +116,21 @@ std::vector<LoggedRequest> DownloadRequests() {
   return out;
 }
 
+// What a download leaves beside the target when it fails.
+enum class Leaves {
+  Nothing,    // failed while sizing: no part file, no target
+  PartFiles,  // a part failed: every part file as far as its worker got, no target
+};
+
 struct Case {
   const char* name;
   size_t size;
   const char* config;
-  bool leftovers;             // stale, longer target and part files from an earlier run
-  const wchar_t* error;       // nullptr: success, the target is the file; else the message start
+  bool leftovers;        // stale, longer target and part files from an earlier run
+  const wchar_t* error;  // nullptr: success, the target is the file; else the message start
+  Leaves leaves;         // on failure
   std::vector<std::string> ranges;  // "Range" of the storage host's GETs, when checked
-  bool progressIsExact;       // the last report sums to the file size
+  bool progressIsExact;  // the last report sums to the file size
 };
 
 class DownloaderStandin : public ::testing::TestWithParam<Case> {};
@@ -145,7 +139,7 @@ TEST_P(DownloaderStandin, Download) {
   const Case& c = GetParam();
   StandinReset();
   const std::string content = Pattern(c.size);
-  StandinPutFile(kFolder, "Tandrel.zip", content);
+  StandinPutFile(kFolder, L"Tandrel.zip", content);
   const std::wstring url = GetDirectDownloadLink(FolderLink(kFolder), L"Tandrel.zip");
   StandinConfig(c.config);
   RemoveLeftovers();
@@ -180,60 +174,62 @@ TEST_P(DownloaderStandin, Download) {
   if (!c.error) {
     ASSERT_TRUE(outcome.ok) << EncodeUtf8(outcome.error);
     EXPECT_TRUE(ReadAll(Target()) == content) << "the target differs from the remote file";
-    for (int i = 0; i < 4; ++i) EXPECT_FALSE(FileExists(PartPath(i))) << i;
+    for (int i = 0; i < 4; ++i) {
+      EXPECT_FALSE(FileExists(PartPath(i))) << i;
+    }
     ASSERT_FALSE(outcome.sums.empty());
     EXPECT_EQ(outcome.total, static_cast<int64_t>(c.size));
     EXPECT_TRUE(std::is_sorted(outcome.sums.begin(), outcome.sums.end()));
-    if (c.progressIsExact) EXPECT_EQ(outcome.sums.back(), static_cast<int64_t>(c.size));
+    if (c.progressIsExact) {
+      EXPECT_EQ(outcome.sums.back(), static_cast<int64_t>(c.size));
+    }
   } else {
     ASSERT_FALSE(outcome.ok);
     EXPECT_EQ(outcome.error.rfind(c.error, 0), 0u) << EncodeUtf8(outcome.error);
-    if (!c.leftovers) EXPECT_FALSE(FileExists(Target()));
+    EXPECT_FALSE(FileExists(Target()));
+    for (int i = 0; i < 4; ++i) {
+      EXPECT_EQ(FileExists(PartPath(i)), c.leaves == Leaves::PartFiles) << i;
+    }
+    // A download that failed while sizing never started a part, so nothing reported.
+    if (c.leaves == Leaves::Nothing) {
+      EXPECT_TRUE(outcome.sums.empty());
+    }
   }
 }
 
 const Case kCases[] = {
-    {"every_part_206", 10, "{}", false, nullptr, {"bytes=0-1", "bytes=2-3", "bytes=4-5", "bytes=6-9"}, true},
-    {"size_1", 1, "{}", false, nullptr, {"bytes=0-0"}, true},
-    {"size_3", 3, "{}", false, nullptr, {"bytes=0-0", "bytes=1-1", "bytes=2-2"}, true},
+    {"every_part_206", 10, "{}", false, nullptr, Leaves::Nothing,
+     {"bytes=0-1", "bytes=2-3", "bytes=4-5", "bytes=6-9"}, true},
+    {"size_1", 1, "{}", false, nullptr, Leaves::Nothing, {"bytes=0-0"}, true},
+    {"size_3", 3, "{}", false, nullptr, Leaves::Nothing, {"bytes=0-0", "bytes=1-1", "bytes=2-2"}, true},
     // Three blocks of the merge buffer and an uneven last part.
-    {"large", 3 * 1048576 + 7, "{}", false, nullptr, {}, true},
-    {"leftovers_rewritten", 10, "{}", true, nullptr, {}, true},
+    {"large", 3 * 1048576 + 7, "{}", false, nullptr, Leaves::Nothing, {}, true},
+    {"leftovers_rewritten", 10, "{}", true, nullptr, Leaves::Nothing, {}, true},
     // A server that ignores "Range": one whole copy, not the file four times.
-    {"ignore_range", 100003, R"({"ignore_range": true})", false, nullptr, {}, false},
+    {"ignore_range", 100003, R"({"ignore_range": true})", false, nullptr, Leaves::Nothing, {}, false},
     {"part_416", 1000, R"({"range_status": {"part2": 416}})", false,
-     L"Ошибка части 2: HTTP 416: Requested Range Not Satisfiable", {}, false},
-    {"part_500", 1000, R"({"range_status": {"part1": 500}})", false, L"Ошибка части 1: HTTP 500: Internal Server Error",
-     {}, false},
-    {"closed_mid_part", 200000, R"({"close_after": {"part3": 1000}})", false, L"Ошибка части 3: ", {}, false},
-    {"redirects", 1000, R"({"redirects": 2})", false, nullptr,
+     L"Ошибка части 2: HTTP 416: Requested Range Not Satisfiable", Leaves::PartFiles, {}, false},
+    {"part_500", 1000, R"({"range_status": {"part1": 500}})", false,
+     L"Ошибка части 1: HTTP 500: Internal Server Error", Leaves::PartFiles, {}, false},
+    {"closed_mid_part", 200000, R"({"close_after": {"part3": 1000}})", false, L"Ошибка части 3: ",
+     Leaves::PartFiles, {}, false},
+    {"redirects", 1000, R"({"redirects": 2})", false, nullptr, Leaves::Nothing,
      {"bytes=0-249", "bytes=250-499", "bytes=500-749", "bytes=750-999"}, true},
-    {"head_without_length", 10, R"({"head_length": "none"})", false, L"Не удалось определить размер файла", {}, false},
-    {"head_zero_length", 10, R"({"head_length": "zero"})", false, L"Не удалось определить размер файла", {}, false},
+    {"head_without_length", 10, R"({"head_length": "none"})", false, L"Не удалось определить размер файла",
+     Leaves::Nothing, {}, false},
+    {"head_zero_length", 10, R"({"head_length": "zero"})", false, L"Не удалось определить размер файла",
+     Leaves::Nothing, {}, false},
     {"head_404", 10, R"({"download_status": 404})", false,
-     L"HEAD запрос для определения размера: HTTP ошибка 404 - Not Found", {}, false},
+     L"HEAD запрос для определения размера: HTTP ошибка 404 - Not Found", Leaves::Nothing, {}, false},
 };
 
 INSTANTIATE_TEST_SUITE_P(Servers, DownloaderStandin, ::testing::ValuesIn(kCases),
                          [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
 
-TEST(DownloaderStandinFailures, SizingFailureCreatesNoFile) {
-  StandinReset();
-  StandinPutFile(kFolder, "Tandrel.zip", Pattern(10));
-  const std::wstring url = GetDirectDownloadLink(FolderLink(kFolder), L"Tandrel.zip");
-  StandinConfig(R"({"head_length": "none"})");
-  RemoveLeftovers();
-  const Outcome outcome = Download(url, 4);
-  EXPECT_FALSE(outcome.ok);
-  EXPECT_FALSE(FileExists(Target()));
-  for (int i = 0; i < 4; ++i) EXPECT_FALSE(FileExists(PartPath(i))) << i;
-  EXPECT_TRUE(outcome.sums.empty());
-}
-
 TEST(DownloaderStandinFailures, WorkerThatCannotStart) {
   StandinReset();
   const std::string content = Pattern(40000);
-  StandinPutFile(kFolder, "Tandrel.zip", content);
+  StandinPutFile(kFolder, L"Tandrel.zip", content);
   const std::wstring url = GetDirectDownloadLink(FolderLink(kFolder), L"Tandrel.zip");
   // Slow enough that parts 0 and 1 are still running when part 2 fails to start.
   StandinConfig(R"({"rate_limit": 50000})");
