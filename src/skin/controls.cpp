@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "skin/window_object.h"
 #include "system/text.h"
 
 namespace Skin {
@@ -180,20 +181,7 @@ void TControl::CreateControl(const wchar_t* className, HWND parent, int id, DWOR
 }
 
 LRESULT CALLBACK TControl::StaticProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-  if (msg == WM_NCCREATE) {
-    auto* cs = reinterpret_cast<CREATESTRUCTW*>(lParam);
-    auto* self = static_cast<TControl*>(cs->lpCreateParams);
-    self->FHandle = hwnd;
-    SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-  }
-  auto* self = reinterpret_cast<TControl*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-  if (!self) return DefWindowProcW(hwnd, msg, wParam, lParam);
-  if (msg == WM_NCDESTROY) {
-    SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
-    self->FHandle = nullptr;
-    return DefWindowProcW(hwnd, msg, wParam, lParam);
-  }
-  return self->WndProc(msg, wParam, lParam);
+  return WindowObjectProc(hwnd, msg, wParam, lParam, &TControl::FHandle, &TControl::WndProc);
 }
 
 LRESULT TControl::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -415,6 +403,10 @@ void TsButton::SetCaption(const std::wstring& caption) {
 
 void TsButton::SetImageIndex(int index) {
   FImageIndex = index;
+#ifdef MORVANE_TEST_HOOKS
+  // Lets UI tests see which icon the button shows (the index plus one; no property: none).
+  if (FHandle) SetPropW(FHandle, L"MorvaneImageIndex", reinterpret_cast<HANDLE>(static_cast<INT_PTR>(index + 1)));
+#endif
   Repaint();
 }
 
@@ -516,6 +508,10 @@ LRESULT TsButton::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
       return 0;
     case WM_GETDLGCODE:
       return DLGC_BUTTON | DLGC_DEFPUSHBUTTON;
+    case BM_CLICK:
+      // Sent by test drivers and accessibility tools: a click, so nothing while disabled.
+      Click();
+      return 0;
     default:
       break;
   }
@@ -664,21 +660,6 @@ void TsImage::Paint(HDC dc, const RECT& rc) {
   SelectObject(src, old);
   DeleteDC(src);
   DeleteObject(bmp);
-}
-
-// ---------------------------------------------------------------------------------------------
-// TsWebBrowser
-
-void TsWebBrowser::Create(HWND parent, int id) { CreateControl(L"TsWebBrowser", parent, id, 0); }
-
-void TsWebBrowser::Navigate(const std::wstring& path) { FPath = path; }
-
-LRESULT TsWebBrowser::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
-  if (msg == WM_SETCURSOR && LOWORD(lParam) == HTCLIENT) {
-    SetCursor(LoadCursorW(nullptr, IDC_ARROW));
-    return TRUE;
-  }
-  return TControl::WndProc(msg, wParam, lParam);
 }
 
 }  // namespace Skin

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "skin/skin_math.h"
+#include "skin/window_object.h"
 
 class TObject {
  public:
@@ -132,7 +133,8 @@ class TsCharImageList : public TObject {
 
 // The large button: a rounded skin picture recoloured by the button's tone, a white caption
 // and an icon from an image list left of it. Hand cursor; hover, pressed, focused and disabled
-// looks. Enter on the window presses the window's default button (see the window).
+// looks. Enter on the window presses the window's default button (see the window). BM_CLICK, as
+// test drivers and accessibility tools send it, is a click.
 class TsButton : public TControl {
  public:
   ~TsButton() override;
@@ -204,21 +206,41 @@ class TsImage : public TControl {
   bool FAlignClient = false;
 };
 
-// The place of the embedded web view. It keeps the path it is told to open.
+class TBrowserSite;
+
+// The web view: the system's web browser control (CLSID_WebBrowser, "Shell.Explorer.2") in place
+// in a child window of class "TsWebBrowser". The browser object is made at the first Navigate,
+// fills the window, is hidden and shown with it and shows no scroll bars, no 3-D border, no
+// context menu and no dialogs; the cursor over it is the arrow. The window text is the path it
+// was last asked to open. Where the system has no browser control the window stays an empty
+// white area and Navigate only records the path.
 class TsWebBrowser : public TControl {
  public:
+  ~TsWebBrowser() override;
   void Create(HWND parent, int id);
   void SetAlignClient(bool value) { FAlignClient = value; }
   bool AlignClient() const { return FAlignClient; }
+  // Opens a local file given by its plain path (not a URL). Asynchronous: the page loads
+  // while the message loop runs.
   void Navigate(const std::wstring& path);
   std::wstring LocationPath() const { return FPath; }
+  // Whether the browser control is hosted (made by the first Navigate).
+  bool BrowserHosted() const;
+  // The browser's own idea of its location (IWebBrowser2::get_LocationURL); empty without a
+  // browser or before it has one.
+  std::wstring BrowserLocationUrl() const;
+  // The browser's in-place window, or null.
+  HWND BrowserWindow() const;
 
  protected:
   LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
 
  private:
+  void CloseBrowser();
   bool FAlignClient = false;
   std::wstring FPath;
+  TBrowserSite* FSite = nullptr;
+  bool FBrowserFailed = false;
 };
 
 }  // namespace Skin
