@@ -252,19 +252,7 @@ bool TFormLauncher::PreTranslateMessage(const MSG& msg) {
 }
 
 LRESULT CALLBACK TFormLauncher::StaticProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-  if (msg == WM_NCCREATE) {
-    auto* self = static_cast<TFormLauncher*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
-    self->FHandle = hwnd;
-    SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-  }
-  auto* self = reinterpret_cast<TFormLauncher*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-  if (!self) return DefWindowProcW(hwnd, msg, wParam, lParam);
-  if (msg == WM_NCDESTROY) {
-    SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
-    self->FHandle = nullptr;
-    return DefWindowProcW(hwnd, msg, wParam, lParam);
-  }
-  return self->WndProc(msg, wParam, lParam);
+  return Skin::WindowObjectProc(hwnd, msg, wParam, lParam, &TFormLauncher::FHandle, &TFormLauncher::WndProc);
 }
 
 LRESULT TFormLauncher::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {

@@ -7,7 +7,7 @@
 //   | control      | ID   | class          | parent  | window text                    |
 //   |--------------|------|----------------|---------|--------------------------------|
 //   | sImage1      | 1001 | "TsImage"      | window  | empty                          |
-//   | sWebBrowser1 | 1002 | "TsWebBrowser" | window  | empty                          |
+//   | sWebBrowser1 | 1002 | "TsWebBrowser" | window  | the path last opened, or empty |
 //   | sPanel2      | 1003 | "TsPanel"      | window  | empty                          |
 //   | sPanel3      | 1004 | "TsPanel"      | sPanel2 | empty                          |
 //   | sPanel1      | 1005 | "TsPanel"      | sPanel2 | empty                          |
