@@ -36,8 +36,53 @@ class THandle {
   HINTERNET FHandle;
 };
 
+std::wstring ModuleText(HMODULE module, DWORD code) {
+  wchar_t* buffer = nullptr;
+  const DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                 module, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+  std::wstring text(buffer ? buffer : L"", n);
+  if (buffer) LocalFree(buffer);
+  while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' ')) text.pop_back();
+  return text;
+}
+
+// The text of a WinHTTP code. WinHTTP keeps its texts in its own module; where that has none
+// (Wine's has no message table at all) WinINet's, which numbers the same failures alike, and
+// at last the texts of the codes this client meets.
+std::wstring WinHttpErrorText(DWORD code) {
+  std::wstring text = ModuleErrorMessage(L"winhttp.dll", code);
+  if (!text.empty()) return text;
+  if (HMODULE wininet = LoadLibraryExW(L"wininet.dll", nullptr, LOAD_LIBRARY_AS_DATAFILE)) {
+    text = ModuleText(wininet, code);
+    FreeLibrary(wininet);
+    if (!text.empty()) return text;
+  }
+  switch (code) {
+    case ERROR_WINHTTP_TIMEOUT: return L"The operation timed out";
+    case ERROR_WINHTTP_INVALID_URL: return L"The URL is invalid";
+    case ERROR_WINHTTP_UNRECOGNIZED_SCHEME: return L"The URL does not use a recognized protocol";
+    case ERROR_WINHTTP_NAME_NOT_RESOLVED: return L"The server name or address could not be resolved";
+    case ERROR_WINHTTP_CANNOT_CONNECT: return L"A connection with the server could not be established";
+    case ERROR_WINHTTP_CONNECTION_ERROR: return L"The connection with the server was terminated abnormally";
+    case ERROR_WINHTTP_INVALID_SERVER_RESPONSE: return L"The server returned an invalid or unrecognized response";
+    case ERROR_WINHTTP_SECURE_CHANNEL_ERROR: return L"An error occurred in the secure channel support";
+    case ERROR_WINHTTP_SECURE_FAILURE: return L"A security error occurred";
+    default: return L"";
+  }
+}
+
 [[noreturn]] void RaiseTransport(const wchar_t* pattern, DWORD code) {
-  throw Exception(FormatMessageText(pattern, {IntToStr(static_cast<int64_t>(code)), ModuleErrorMessage(L"winhttp.dll", code)}));
+  throw Exception(FormatMessageText(pattern, {IntToStr(static_cast<int64_t>(code)), WinHttpErrorText(code)}));
+}
+
+// Wine's WinHTTP checks the server's certificate like Windows' but then reports every rejected
+// certificate as ERROR_WINHTTP_SECURE_CHANNEL_ERROR, without the secure-failure notification.
+bool RunningOnWine() {
+  static const bool wine = [] {
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+  }();
+  return wine;
 }
 
 bool IsCertificateError(DWORD code) {
@@ -111,14 +156,14 @@ bool IsRedirect(int status) {
   return status == 300 || status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
 
-// The proxy the current user's settings name for a URL; false for a direct connection.
+// The proxy the current user's settings name for a URL: one "server:port" for the session of
+// that request, empty for a direct connection.
 struct TProxyChoice {
-  bool UseProxy = false;
   std::wstring Proxy;
   std::wstring Bypass;
 };
 
-TProxyChoice ChooseProxy(HINTERNET session, const std::wstring& url) {
+TProxyChoice ChooseProxy(const std::wstring& url, const std::wstring& scheme, const std::wstring& agent) {
   TProxyChoice choice;
   WINHTTP_CURRENT_USER_IE_PROXY_CONFIG ie{};
   if (!WinHttpGetIEProxyConfigForCurrentUser(&ie)) return choice;
@@ -135,27 +180,40 @@ TProxyChoice ChooseProxy(HINTERNET session, const std::wstring& url) {
     }
     options.fAutoLogonIfChallenged = TRUE;
     WINHTTP_PROXY_INFO info{};
-    if (WinHttpGetProxyForUrl(session, url.c_str(), &options, &info)) {
+    THandle lookup(WinHttpOpen(agent.c_str(), WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
+                               WINHTTP_NO_PROXY_BYPASS, 0));
+    if (lookup && WinHttpGetProxyForUrl(lookup.Get(), url.c_str(), &options, &info)) {
       decided = true;
-      if (info.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY && info.lpszProxy && *info.lpszProxy) {
-        choice.UseProxy = true;
-        choice.Proxy = info.lpszProxy;
+      if (info.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY && info.lpszProxy) {
+        choice.Proxy = ProxyForScheme(info.lpszProxy, scheme);
         if (info.lpszProxyBypass) choice.Bypass = info.lpszProxyBypass;
       }
     }
     if (info.lpszProxy) GlobalFree(info.lpszProxy);
     if (info.lpszProxyBypass) GlobalFree(info.lpszProxyBypass);
   }
-  if (!decided && ie.lpszProxy && *ie.lpszProxy) {
-    choice.UseProxy = true;
-    choice.Proxy = ie.lpszProxy;
+  if (!decided && ie.lpszProxy) {
+    choice.Proxy = ProxyForScheme(ie.lpszProxy, scheme);
     if (ie.lpszProxyBypass) choice.Bypass = ie.lpszProxyBypass;
   }
+  if (choice.Proxy.empty()) choice.Bypass.clear();
   if (ie.lpszAutoConfigUrl) GlobalFree(ie.lpszAutoConfigUrl);
   if (ie.lpszProxy) GlobalFree(ie.lpszProxy);
   if (ie.lpszProxyBypass) GlobalFree(ie.lpszProxyBypass);
   return choice;
 }
+
+// The proxy goes in when the session is opened: Wine's WinHTTP ignores WINHTTP_OPTION_PROXY on
+// sessions and requests alike, and takes a named proxy only from WinHttpOpen.
+HINTERNET OpenSession(const std::wstring& agent, const TProxyChoice& proxy) {
+  if (proxy.Proxy.empty())
+    return WinHttpOpen(agent.c_str(), WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
+  return WinHttpOpen(agent.c_str(), WINHTTP_ACCESS_TYPE_NAMED_PROXY, proxy.Proxy.c_str(),
+                     proxy.Bypass.empty() ? WINHTTP_NO_PROXY_BYPASS : proxy.Bypass.c_str(), 0);
+}
+
+// Statuses whose answers carry no body whatever their headers say.
+bool HasNoBody(int status) { return (status >= 100 && status < 200) || status == 204 || status == 304; }
 
 }  // namespace
 
@@ -182,11 +240,6 @@ void Notify(THttpClient* client, int64_t contentLength, int64_t readCount, bool&
 
 std::unique_ptr<THttpResponse> Run(const TOperation& op, const std::wstring& startUrl) {
   const std::wstring agent = op.Client->UserAgent.empty() ? std::wstring(kDefaultUserAgent) : op.Client->UserAgent;
-  THandle session(WinHttpOpen(agent.c_str(), WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
-                              WINHTTP_NO_PROXY_BYPASS, 0));
-  if (!session) RaiseTransport(L"Error opening request: (%d) %s", GetLastError());
-  WinHttpSetTimeouts(session.Get(), kTimeoutMs, kTimeoutMs, kTimeoutMs, kTimeoutMs);
-
   const int64_t sinkStart = op.Sink ? op.Sink->Position() : 0;
   std::wstring url = startUrl;
   int redirects = 0;
@@ -194,6 +247,11 @@ std::unique_ptr<THttpResponse> Run(const TOperation& op, const std::wstring& sta
     const auto parts = ParseHttpUrl(url);
     if (!parts) RaiseTransport(L"Error opening request: (%d) %s", ERROR_WINHTTP_UNRECOGNIZED_SCHEME);
     const bool secure = parts->Scheme == L"https";
+
+    // A session per request, so that every hop of a redirect chain gets the proxy for its URL.
+    THandle session(OpenSession(agent, ChooseProxy(url, parts->Scheme, agent)));
+    if (!session) RaiseTransport(L"Error opening request: (%d) %s", GetLastError());
+    WinHttpSetTimeouts(session.Get(), kTimeoutMs, kTimeoutMs, kTimeoutMs, kTimeoutMs);
 
     THandle connection(WinHttpConnect(session.Get(), parts->Host.c_str(), static_cast<INTERNET_PORT>(parts->Port), 0));
     if (!connection) RaiseTransport(L"Error opening request: (%d) %s", GetLastError());
@@ -207,14 +265,6 @@ std::unique_ptr<THttpResponse> Run(const TOperation& op, const std::wstring& sta
     WinHttpSetOption(request.Get(), WINHTTP_OPTION_REDIRECT_POLICY, &policy, sizeof policy);
     DWORD features = WINHTTP_DISABLE_COOKIES | WINHTTP_DISABLE_REDIRECTS;
     WinHttpSetOption(request.Get(), WINHTTP_OPTION_DISABLE_FEATURE, &features, sizeof features);
-    TProxyChoice proxy = ChooseProxy(session.Get(), url);
-    if (proxy.UseProxy) {
-      WINHTTP_PROXY_INFO info{};
-      info.dwAccessType = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
-      info.lpszProxy = proxy.Proxy.data();
-      info.lpszProxyBypass = proxy.Bypass.empty() ? nullptr : proxy.Bypass.data();
-      WinHttpSetOption(request.Get(), WINHTTP_OPTION_PROXY, &info, sizeof info);
-    }
     TSecureState secureState;
     if (secure) {
       WinHttpSetStatusCallback(request.Get(), StatusCallback, WINHTTP_CALLBACK_FLAG_SECURE_FAILURE, 0);
@@ -233,7 +283,8 @@ std::unique_ptr<THttpResponse> Run(const TOperation& op, const std::wstring& sta
 
     auto certificateOr = [&](const wchar_t* pattern, DWORD code) {
       if (IsCertificateError(code) ||
-          (code == ERROR_WINHTTP_SECURE_FAILURE && (secureState.Flags & kCertificateFailureFlags)))
+          (code == ERROR_WINHTTP_SECURE_FAILURE && (secureState.Flags & kCertificateFailureFlags)) ||
+          (code == ERROR_WINHTTP_SECURE_CHANNEL_ERROR && secureState.Flags == 0 && RunningOnWine()))
         throw Exception(L"Server Certificate Invalid or not present");
       RaiseTransport(pattern, code);
     };
@@ -283,6 +334,11 @@ std::unique_ptr<THttpResponse> Run(const TOperation& op, const std::wstring& sta
         received += read;
         if (notify) Notify(op.Client, contentLength, received, abort);
       }
+      // An answer that ends before its announced length is a broken transfer, never a complete
+      // body: Wine's WinHTTP reports a connection closed early as the end of the body.
+      if (!redirect && !abort && contentLength >= 0 && received < contentLength &&
+          !HasNoBody(response->StatusCode) && !response->HasHeader(L"Transfer-Encoding"))
+        RaiseTransport(L"Error reading data: (%d) %s", ERROR_WINHTTP_CONNECTION_ERROR);
     }
 
     if (!redirect) return response;

@@ -1,5 +1,7 @@
 #include "release/url.h"
 
+#include <algorithm>
+
 #include "system/text.h"
 
 namespace {
@@ -185,4 +187,29 @@ std::wstring ResolveLocation(std::wstring_view current, std::wstring_view locati
     t.Fragment = base.Fragment;
   }
   return Compose(t);
+}
+
+std::wstring ProxyForScheme(std::wstring_view list, std::wstring_view scheme) {
+  std::wstring general;
+  size_t pos = 0;
+  while (pos < list.size()) {
+    const size_t end = std::min(list.find_first_of(L"; \t", pos), list.size());
+    std::wstring_view entry = list.substr(pos, end - pos);
+    pos = end + 1;
+    if (entry.empty()) continue;
+    std::wstring_view forScheme;
+    if (const size_t eq = entry.find(L'='); eq != std::wstring_view::npos) {
+      forScheme = entry.substr(0, eq);
+      entry = entry.substr(eq + 1);
+    }
+    if (entry.size() >= 7 && SameTextAscii(entry.substr(0, 7), L"http://")) entry = entry.substr(7);
+    while (!entry.empty() && entry.back() == L'/') entry.remove_suffix(1);
+    if (entry.empty()) continue;
+    if (forScheme.empty()) {
+      if (general.empty()) general = std::wstring(entry);
+    } else if (SameTextAscii(forScheme, scheme)) {
+      return std::wstring(entry);
+    }
+  }
+  return general;
 }

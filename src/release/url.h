@@ -22,3 +22,9 @@ std::optional<TUrl> ParseHttpUrl(std::wstring_view url);
 // stays as it is, a relative one is resolved (RFC 3986, section 5.2), and the current fragment
 // is carried over when the location has none.
 std::wstring ResolveLocation(std::wstring_view current, std::wstring_view location);
+
+// The one proxy server a proxy list names for requests of a scheme ("http" or "https"). The list
+// is what the user's settings or a configuration script give: entries separated by ";" or white
+// space, each "[<scheme>=][http://]<server>[:<port>]"; an entry for the scheme wins over one
+// without "<scheme>=", which serves every scheme. Empty when no entry serves the scheme.
+std::wstring ProxyForScheme(std::wstring_view list, std::wstring_view scheme);

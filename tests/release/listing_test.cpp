@@ -311,6 +311,29 @@ TEST(ParseHttpUrl, SplitsWhatWinHttpTakes) {
     EXPECT_FALSE(ParseHttpUrl(bad)) << EncodeUtf8(bad);
 }
 
+TEST(ProxyForScheme, PicksTheEntryForTheSchemeOrTheOneForAll) {
+  const struct {
+    const wchar_t* list;
+    const wchar_t* scheme;
+    const wchar_t* out;
+  } cases[] = {
+      {L"proxy:3128", L"http", L"proxy:3128"},
+      {L"proxy:3128", L"https", L"proxy:3128"},
+      {L"http=h:1;https=s:2", L"http", L"h:1"},
+      {L"http=h:1;https=s:2", L"https", L"s:2"},
+      {L"HTTPS=s:2 all:9", L"https", L"s:2"},
+      {L"all:9;https=s:2", L"https", L"s:2"},
+      {L"all:9;https=s:2", L"http", L"all:9"},
+      {L"https=s:2", L"http", L""},
+      {L"ftp=f:21;socks=k:1080", L"http", L""},
+      {L"http=http://h:1/;;  ", L"http", L"h:1"},
+      {L"http://h:8080", L"https", L"h:8080"},
+      {L"", L"http", L""},
+      {L"http=", L"http", L""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ProxyForScheme(c.list, c.scheme), c.out) << EncodeUtf8(c.list) << " " << EncodeUtf8(c.scheme);
+}
+
 TEST(TCookieStore, SendsWhatAnswersSetToTheRightHostsAndPaths) {
   TCookieStore store;
   store.SetCookie(L"hop=1; Path=/", L"a.example", L"/r/1");
