@@ -178,6 +178,20 @@ class StandinTest(unittest.TestCase):
         self.assertEqual(json.loads(self.listing("G")[1])["_embedded"]["total"], 0)
         self.assertEqual(self.request("POST", "/_control/config", body=b'{"no_such":1}')[0].status, 400)
 
+    def test_whole_url_request_lines_as_a_proxy(self):
+        conn = http.client.HTTPConnection("127.0.0.1", self.port, timeout=30)
+        conn.request("GET", "http://via-proxy.invalid/_test/echo?a=1", headers={"Host": "via-proxy.invalid"})
+        answer = conn.getresponse()
+        echo = json.loads(answer.read())
+        conn.close()
+        self.assertEqual(answer.status, 200)
+        self.assertEqual(echo["path"], "http://via-proxy.invalid/_test/echo?a=1")
+        script = "function FindProxyForURL(url, host) { return \"DIRECT\"; }"
+        answer, body = self.request("GET", "/_test/status?code=200&type=application/x-ns-proxy-autoconfig&body=" +
+                                    urllib.parse.quote(script))
+        self.assertEqual(answer.getheader("Content-Type"), "application/x-ns-proxy-autoconfig")
+        self.assertEqual(body.decode(), script)
+
 
 if __name__ == "__main__":
     unittest.main()
