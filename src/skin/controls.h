@@ -3,7 +3,9 @@
 // Every control is a real child window: its window text is what it shows and its enabled and
 // visible states are the window's own (WS_DISABLED, WS_VISIBLE), so other programs can read the
 // window with FindWindow, EnumChildWindows, GetWindowText, IsWindowEnabled and IsWindowVisible.
-// Window classes: "TsPanel", "TLabel", "TsButton", "TsGauge", "TsImage", "TsWebBrowser".
+// Window classes: "TsPanel", "TLabel", "TsButton", "TsGauge", "TsImage", "TsWebBrowser". The web
+// view's window text is the path it was last asked to open; once it has opened one, the system's
+// browser control has its own child windows inside it.
 #pragma once
 
 #include <windows.h>
