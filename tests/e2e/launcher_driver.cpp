@@ -78,9 +78,21 @@ void RemoveTree(const std::wstring& path) {
 
 TProcess::TProcess(TProcess&& other) noexcept : FInfo(other.FInfo) { other.FInfo = {}; }
 
-TProcess::~TProcess() {
+TProcess& TProcess::operator=(TProcess&& other) noexcept {
+  if (this != &other) {
+    Close();
+    FInfo = other.FInfo;
+    other.FInfo = {};
+  }
+  return *this;
+}
+
+TProcess::~TProcess() { Close(); }
+
+void TProcess::Close() {
   if (FInfo.hProcess) CloseHandle(FInfo.hProcess);
   if (FInfo.hThread) CloseHandle(FInfo.hThread);
+  FInfo = {};
 }
 
 TProcess TProcess::Start(const std::wstring& exe, const std::wstring& args,
@@ -122,6 +134,13 @@ DWORD TProcess::ExitCode() const {
   DWORD code = STILL_ACTIVE;
   GetExitCodeProcess(FInfo.hProcess, &code);
   return code;
+}
+
+TProcess TProcess::Attach(DWORD pid) {
+  TProcess process;
+  process.FInfo.hProcess = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+  process.FInfo.dwProcessId = process.FInfo.hProcess ? pid : 0;
+  return process;
 }
 
 void TProcess::Kill() {
@@ -194,7 +213,14 @@ std::wstring TWindowView::WebViewText() const { return WindowTextOf(WebView); }
 bool TWindowView::ButtonEnabled() const { return Button && IsWindowEnabled(Button); }
 bool TWindowView::GaugeVisible() const { return Gauge && IsWindowVisible(Gauge); }
 bool TWindowView::WindowVisible() const { return Window && IsWindowVisible(Window); }
-void TWindowView::Press() const { PostMessageW(Button, BM_CLICK, 0, 0); }
+void TWindowView::Press() const {
+  // A left click in the middle of the button, as the mouse would deliver it.
+  RECT rc{};
+  GetClientRect(Button, &rc);
+  const LPARAM at = MAKELPARAM((rc.right - rc.left) / 2, (rc.bottom - rc.top) / 2);
+  PostMessageW(Button, WM_LBUTTONDOWN, MK_LBUTTON, at);
+  PostMessageW(Button, WM_LBUTTONUP, 0, at);
+}
 
 void TWindowView::PressEnter() const {
   PostMessageW(Button, WM_KEYDOWN, VK_RETURN, 0x001C0001);

@@ -24,9 +24,12 @@ class TProcess {
  public:
   TProcess() = default;
   TProcess(TProcess&& other) noexcept;
+  TProcess& operator=(TProcess&& other) noexcept;
   ~TProcess();
   static TProcess Start(const std::wstring& exe, const std::wstring& args,
                         const std::vector<std::pair<std::wstring, std::wstring>>& env);
+  // A process that is already running, for waiting on it and stopping it.
+  static TProcess Attach(DWORD pid);
   bool Running() const;
   // Waits at most timeoutMs; true when the process ended.
   bool WaitExit(DWORD timeoutMs);
@@ -35,6 +38,7 @@ class TProcess {
   void Kill();
 
  private:
+  void Close();
   PROCESS_INFORMATION FInfo{};
 };
 

@@ -1,99 +1,11 @@
 // The launcher end to end: Morvane.exe against the cloud-disk stand-in with the sample product.
-#include <gtest/gtest.h>
-#include <shlobj.h>
-
 #include <set>
 
-#include "launcher_driver.h"
-#include "standin.h"
-#include "system/text.h"
+#include "launcher_fixture.h"
 
 namespace {
 
-const std::wstring kBuild = WindowsPath(EnvOr("MORVANE_BUILD_DIR"));
-const std::wstring kSample = kBuild + L"\\sample";
-const std::wstring kRelease = kSample + L"\\release\\Tandrel-Sample";
-
-std::wstring DesktopLink() {
-  wchar_t path[MAX_PATH + 1] = {};
-  SHGetFolderPathW(nullptr, CSIDL_DESKTOP, nullptr, 0, path);
-  return std::wstring(path) + L"\\Tandrel.lnk";
-}
-
-// One run of the launcher: a local application data folder of its own, a release folder of its
-// own on the stand-in, and a copy of Morvane.exe under the name the case asks for.
-class Launcher : public ::testing::Test {
- protected:
-  void SetUp() override {
-    StandinReset();
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    FName = Widen(info->name());
-    FRoot = kBuild + L"\\e2e\\" + FName;
-    RemoveTree(FRoot);
-    CreateDirectoryW((kBuild + L"\\e2e").c_str(), nullptr);
-    CreateDirectoryW(FRoot.c_str(), nullptr);
-    CreateDirectoryW(LocalAppData().c_str(), nullptr);
-    CreateDirectoryW((FRoot + L"\\bin").c_str(), nullptr);
-    FFolderId = L"e2e-" + FName;
-    FFolder = WindowsPath(EnvOr("MORVANE_STANDIN_ROOT")) + L"\\" + FFolderId;
-    RemoveTree(FFolder);
-    CopyTree(kRelease, FFolder);
-    DeleteFileW(DesktopLink().c_str());
-  }
-
-  void TearDown() override {
-    for (auto* p : {&FLauncher, &FOther}) p->Kill();
-    for (const auto& name : {L"Tandrel.exe", L"TandrelAI.exe"})
-      for (DWORD pid : ProcessesNamed(name)) {
-        HANDLE h = OpenProcess(PROCESS_TERMINATE, FALSE, pid);
-        if (h) TerminateProcess(h, 0), CloseHandle(h);
-      }
-  }
-
-  std::wstring LocalAppData() const { return FRoot + L"\\local"; }
-  std::wstring ProductDir() const { return LocalAppData() + L"\\Tandrel\\"; }
-
-  void Install(const std::wstring& version) {
-    CreateDirectoryW(ProductDir().c_str(), nullptr);
-    CopyFileW((kSample + L"\\product-" + version + L"\\Tandrel.exe").c_str(), (ProductDir() + L"Tandrel.exe").c_str(),
-              FALSE);
-  }
-
-  void Publish(const std::string& version) { WriteFileBytes(FFolder + L"\\version.txt", version); }
-
-  TProcess Run(const std::wstring& exeName, const std::wstring& args = L"", const std::wstring& apiRoot = L"") {
-    const std::wstring exe = FRoot + L"\\bin\\" + exeName;
-    CopyFileW((kBuild + L"\\Morvane.exe").c_str(), exe.c_str(), FALSE);
-    std::vector<std::pair<std::wstring, std::wstring>> env = {
-        {L"LOCALAPPDATA", LocalAppData()}, {L"MORVANE_PUBLIC_FOLDER_LINK", FolderLink(FFolderId)}};
-    if (!apiRoot.empty()) env.push_back({L"MORVANE_API_ROOT", apiRoot});
-    return TProcess::Start(exe, args, env);
-  }
-
-  // Starts the launcher and waits for its window.
-  TWindowView Open(const std::wstring& exeName = L"Morvane.exe", const std::wstring& apiRoot = L"") {
-    FLauncher = Run(exeName, L"", apiRoot);
-    TWindowView view;
-    EXPECT_TRUE(WaitUntil([&] { return (view = TWindowView::Find(FLauncher.Id())).Found() && view.WindowVisible(); }));
-    return view;
-  }
-
-  static bool WaitStatus(const TWindowView& view, const std::wstring& prefix) {
-    return WaitUntil([&] { return view.StatusText().rfind(prefix, 0) == 0; });
-  }
-
-  static size_t ListingRequests() {
-    const std::string log = StandinLog();
-    size_t count = 0;
-    for (size_t pos = 0; (pos = log.find("/v1/disk/public/resources", pos)) != std::string::npos; ++pos) ++count;
-    return count;
-  }
-
-  std::wstring StartedLog() const { return DecodeUtf8Strict(ReadFileBytes(ProductDir() + L"started.txt")).value_or(L"(not UTF-8)"); }
-
-  std::wstring FName, FRoot, FFolderId, FFolder;
-  TProcess FLauncher, FOther;
-};
+using namespace e2e;
 
 TEST_F(Launcher, FirstInstallationExtractsLinksAndStartsTheProduct) {
   auto view = Open();
@@ -170,7 +82,7 @@ TEST_F(Launcher, FailingListingIsReportedAndCanBeRetried) {
 }
 
 TEST_F(Launcher, PartAnswered416FailsTheDownload) {
-  StandinConfig("{\"range_status\":{\"2\":416}}");
+  StandinConfig("{\"range_status\":{\"part2\":416}}");
   auto view = Open();
   view.Press();
   ASSERT_TRUE(WaitStatus(view, L"Ошибка загрузки: Ошибка части 2: HTTP 416")) << EncodeUtf8(view.StatusText());
@@ -191,11 +103,14 @@ TEST_F(Launcher, InstallationFailuresKeepTheArchive) {
     Install(L"1.0.0.0");
     if (c.damageArchive) WriteFileBytes(FFolder + L"\\Tandrel.zip", std::string(4096, 'x'));
     HANDLE held = INVALID_HANDLE_VALUE;
-    if (c.holdProduct)
+    if (c.holdProduct) {
       held = CreateFileW((ProductDir() + L"Tandrel.exe").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+      ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    }
     auto view = Open();
     view.Press();
     EXPECT_TRUE(WaitStatus(view, c.expected)) << EncodeUtf8(view.StatusText());
+    ASSERT_TRUE(FLauncher.Running()) << "exit code " << FLauncher.ExitCode();
     EXPECT_TRUE(view.GaugeVisible());
     EXPECT_TRUE(PathExists(ProductDir() + L"Update.zip"));
     if (held != INVALID_HANDLE_VALUE) CloseHandle(held);

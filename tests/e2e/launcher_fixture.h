@@ -1,0 +1,109 @@
+// The fixture of the launcher's end-to-end tests: a run of Morvane.exe under Wine against the
+// cloud-disk stand-in, with a local application data folder and a release folder of its own.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <shlobj.h>
+
+#include <string>
+#include <vector>
+
+#include "launcher_driver.h"
+#include "standin.h"
+#include "system/text.h"
+
+namespace e2e {
+
+inline const std::wstring kBuild = WindowsPath(EnvOr("MORVANE_BUILD_DIR"));
+inline const std::wstring kSample = kBuild + L"\\sample";
+inline const std::wstring kRelease = kSample + L"\\release\\Tandrel-Sample";
+
+inline std::wstring DesktopLink() {
+  wchar_t path[MAX_PATH + 1] = {};
+  SHGetFolderPathW(nullptr, CSIDL_DESKTOP, nullptr, 0, path);
+  return std::wstring(path) + L"\\Tandrel.lnk";
+}
+
+// One run of the launcher: a local application data folder of its own, a release folder of its
+// own on the stand-in, and a copy of Morvane.exe under the name the case asks for.
+class Launcher : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    StandinReset();
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    FName = Widen(info->name());
+    FRoot = kBuild + L"\\e2e\\" + FName;
+    RemoveTree(FRoot);
+    CreateDirectoryW((kBuild + L"\\e2e").c_str(), nullptr);
+    CreateDirectoryW(FRoot.c_str(), nullptr);
+    CreateDirectoryW(LocalAppData().c_str(), nullptr);
+    CreateDirectoryW((FRoot + L"\\bin").c_str(), nullptr);
+    CreateDirectoryW(TempDir().c_str(), nullptr);
+    FFolderId = L"e2e-" + FName;
+    FFolder = WindowsPath(EnvOr("MORVANE_STANDIN_ROOT")) + L"\\" + FFolderId;
+    RemoveTree(FFolder);
+    CopyTree(kRelease, FFolder);
+    DeleteFileW(DesktopLink().c_str());
+  }
+
+  void TearDown() override {
+    for (auto* p : {&FLauncher, &FOther}) p->Kill();
+    for (const auto& name : {L"Tandrel.exe", L"TandrelAI.exe"})
+      for (DWORD pid : ProcessesNamed(name)) {
+        HANDLE h = OpenProcess(PROCESS_TERMINATE, FALSE, pid);
+        if (h) TerminateProcess(h, 0), CloseHandle(h);
+      }
+  }
+
+  std::wstring LocalAppData() const { return FRoot + L"\\local"; }
+  std::wstring TempDir() const { return FRoot + L"\\temp"; }
+  std::wstring ProductDir() const { return LocalAppData() + L"\\Tandrel\\"; }
+
+  void Install(const std::wstring& version) {
+    CreateDirectoryW(ProductDir().c_str(), nullptr);
+    CopyFileW((kSample + L"\\product-" + version + L"\\Tandrel.exe").c_str(), (ProductDir() + L"Tandrel.exe").c_str(),
+              FALSE);
+  }
+
+  void Publish(const std::string& version) { WriteFileBytes(FFolder + L"\\version.txt", version); }
+
+  // Starts a copy of Morvane.exe under the given name from a folder of the run's own.
+  TProcess Run(const std::wstring& exeName, const std::wstring& args = L"", const std::wstring& apiRoot = L"",
+               const std::vector<std::pair<std::wstring, std::wstring>>& extraEnv = {}) {
+    const std::wstring exe = FRoot + L"\\bin\\" + exeName;
+    CopyFileW((kBuild + L"\\Morvane.exe").c_str(), exe.c_str(), FALSE);
+    std::vector<std::pair<std::wstring, std::wstring>> env = {{L"LOCALAPPDATA", LocalAppData()},
+                                                              {L"MORVANE_PUBLIC_FOLDER_LINK", FolderLink(FFolderId)},
+                                                              {L"TEMP", TempDir()},
+                                                              {L"TMP", TempDir()}};
+    if (!apiRoot.empty()) env.push_back({L"MORVANE_API_ROOT", apiRoot});
+    env.insert(env.end(), extraEnv.begin(), extraEnv.end());
+    return TProcess::Start(exe, args, env);
+  }
+
+  // Starts the launcher and waits for its window.
+  TWindowView Open(const std::wstring& exeName = L"Morvane.exe", const std::wstring& apiRoot = L"") {
+    FLauncher = Run(exeName, L"", apiRoot);
+    TWindowView view;
+    EXPECT_TRUE(WaitUntil([&] { return (view = TWindowView::Find(FLauncher.Id())).Found() && view.WindowVisible(); }));
+    return view;
+  }
+
+  static bool WaitStatus(const TWindowView& view, const std::wstring& prefix) {
+    return WaitUntil([&] { return view.StatusText().rfind(prefix, 0) == 0; });
+  }
+
+  static size_t ListingRequests() {
+    const std::string log = StandinLog();
+    size_t count = 0;
+    for (size_t pos = 0; (pos = log.find("/v1/disk/public/resources", pos)) != std::string::npos; ++pos) ++count;
+    return count;
+  }
+
+  std::wstring StartedLog() const { return DecodeUtf8Strict(ReadFileBytes(ProductDir() + L"started.txt")).value_or(L"(not UTF-8)"); }
+
+  std::wstring FName, FRoot, FFolderId, FFolder;
+  TProcess FLauncher, FOther;
+};
+
+}  // namespace e2e
