@@ -69,5 +69,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand) {
   } catch (...) {
     // The program sets no exit code of its own.
   }
-  return 0;
+  // A download still running on its thread is not waited for: the process ends here, leaving
+  // the part files written so far.
+  ExitProcess(0);
 }

@@ -51,6 +51,14 @@ void Capture(HWND window, const std::wstring& path) {
   ReleaseDC(nullptr, screen);
 }
 
+// The text the system keeps for a window, read without a message: it is there also while the
+// launcher's main thread is busy installing and cannot answer.
+std::wstring StoredText(HWND hwnd) {
+  wchar_t buffer[1024] = {};
+  const int len = InternalGetWindowText(hwnd, buffer, static_cast<int>(std::size(buffer)));
+  return std::wstring(buffer, len > 0 ? len : 0);
+}
+
 int Percent(const std::wstring& reading) { return reading.empty() ? -1 : _wtoi(reading.c_str()); }
 
 }  // namespace
@@ -72,11 +80,18 @@ int wmain(int argc, wchar_t** argv) {
   std::wstring lastStatus = view.StatusText(), lastGauge;
   bool midway = false;
   while (launcher.Running()) {
-    const std::wstring status = view.StatusText();
-    const std::wstring gauge = view.GaugeVisible() ? view.GaugeText() : L"";
+    const std::wstring status = StoredText(view.Status);
+    const std::wstring gauge = view.GaugeVisible() ? StoredText(view.Gauge) : L"";
     if (!status.empty() && status != lastStatus) {
       Say(L"state: " + status + (gauge.empty() ? L"" : L" | gauge " + gauge));
-      if (status == L"Обновление завершено!") Capture(view.Window, pictures + L"\\done.bmp");
+      if (status == L"Обновление завершено!") {
+        // Wine puts a busy window's drawing on the screen late: keep taking pictures until
+        // the window goes, and keep the last one taken while it was still there.
+        while (view.WindowVisible()) {
+          Capture(view.Window, pictures + L"\\done.bmp");
+          Sleep(1);
+        }
+      }
       lastStatus = status;
     }
     if (!gauge.empty() && gauge != lastGauge) {
@@ -88,7 +103,7 @@ int wmain(int argc, wchar_t** argv) {
       if (p % 20 == 0 || p == 100) Say(L"  gauge " + gauge);
       lastGauge = gauge;
     }
-    Sleep(10);
+    Sleep(1);
   }
   Say(L"launcher ended with exit code " + IntToStr(launcher.ExitCode()));
   return 0;

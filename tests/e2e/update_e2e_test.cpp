@@ -175,4 +175,21 @@ TEST_F(Launcher, ThrottledDownloadMovesTheGaugeAndEnterPresses) {
   EXPECT_GE(between.size(), 2u) << readings.size();
 }
 
+TEST_F(Launcher, ClosingTheWindowDuringTheDownloadEndsAtOnceAndKeepsTheParts) {
+  StandinConfig("{\"rate_limit\":50000}");
+  auto view = Open();
+  view.Press();
+  ASSERT_TRUE(WaitUntil([&] { return view.GaugeVisible() && view.GaugeText() != L"0%"; }));
+  PostMessageW(view.Window, WM_CLOSE, 0, 0);
+  ASSERT_TRUE(FLauncher.WaitExit(20000));
+  EXPECT_EQ(FLauncher.ExitCode(), 0u);
+  size_t parts = 0;
+  for (const wchar_t* part : {L"Update.part0", L"Update.part1", L"Update.part2", L"Update.part3"})
+    parts += PathExists(ProductDir() + part);
+  EXPECT_GT(parts, 0u);
+  EXPECT_FALSE(PathExists(ProductDir() + L"Update.zip"));
+  EXPECT_FALSE(PathExists(ProductDir() + L"Tandrel.exe"));
+  EXPECT_FALSE(PathExists(ProductDir() + L"started.txt"));
+}
+
 }  // namespace
