@@ -1,6 +1,5 @@
 // The launcher as a user and a screen reader meet it: Morvane.exe of this build tree started
 // under Wine, its window read from outside through window classes, texts and states.
-#include <winsock2.h>
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -13,6 +12,7 @@
 
 #include "launcher_driver.h"
 #include "screen_capture.h"
+#include "support/standin.h"
 #include "system/text.h"
 
 namespace {
@@ -29,20 +29,6 @@ std::wstring ClassOf(HWND hwnd) {
   return name;
 }
 
-// A local port on which nothing listens: connections to it are refused at once.
-int RefusedPort() {
-  WSADATA wsa;
-  WSAStartup(MAKEWORD(2, 2), &wsa);
-  SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  int len = sizeof addr;
-  bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len);
-  closesocket(s);
-  return ntohs(addr.sin_port);
-}
 
 // The current environment with the given variables set, as a block for CreateProcessW.
 std::wstring EnvironmentWith(const std::vector<std::pair<std::wstring, std::wstring>>& env) {
@@ -65,7 +51,7 @@ std::wstring EnvironmentWith(const std::vector<std::pair<std::wstring, std::wstr
 class TLauncherRun {
  public:
   TLauncherRun(const std::wstring& args, int showCommand = -1) {
-    static const std::wstring api = L"http://127.0.0.1:" + std::to_wstring(RefusedPort());
+    static const std::wstring api = L"http://127.0.0.1:" + std::to_wstring(RefusedLoopbackPort());
     const std::wstring local = WindowsPath(BuildDir() + "/tests/app/app-work/local");
     CreateDirectoryW(WindowsPath(BuildDir() + "/tests/app/app-work").c_str(), nullptr);
     CreateDirectoryW(local.c_str(), nullptr);

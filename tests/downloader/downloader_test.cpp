@@ -95,23 +95,12 @@ struct LoggedRequest {
   std::string method, path, range, agent;
 };
 
+// The requests after the listing: sizing, the parts, redirects.
 std::vector<LoggedRequest> DownloadRequests() {
-  rapidjson::Document log;
-  const std::string text = StandinLog();
-  log.Parse(text.c_str(), text.size());
   std::vector<LoggedRequest> out;
-  if (!log.IsArray()) return out;
-  for (const auto& entry : log.GetArray()) {
-    LoggedRequest r;
-    r.method = entry["method"].GetString();
-    r.path = entry["path"].GetString();
+  for (TLoggedRequest& r : StandinRequests()) {
     if (r.path.rfind("/v1/", 0) == 0) continue;  // the listing
-    for (const auto& h : entry["headers"].GetObject()) {
-      const std::string name = h.name.GetString();
-      if (SameTextAscii(Widen(name), L"Range")) r.range = h.value.GetString();
-      if (SameTextAscii(Widen(name), L"User-Agent")) r.agent = h.value.GetString();
-    }
-    out.push_back(r);
+    out.push_back({r.method, r.path, r.headers["range"], r.headers["user-agent"]});
   }
   return out;
 }

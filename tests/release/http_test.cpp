@@ -2,7 +2,6 @@
 // stand-in of the cloud disk on loopback: listing answers, version files, redirects and cookies,
 // compression, transport failures, paging, the thread of the receive-data handler and the
 // user's proxy settings.
-#include <winsock2.h>
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -59,46 +58,11 @@ std::string JsonText(const std::string& utf8) {
 }
 
 // Percent-encodes a query value for the stand-in's test endpoints.
-std::wstring Q(const std::string& utf8) {
-  static const char* hex = "0123456789ABCDEF";
-  std::wstring out;
-  for (unsigned char c : utf8) {
-    if (isalnum(c) || c == '-' || c == '.' || c == '_') {
-      out += static_cast<wchar_t>(c);
-    } else {
-      out += L'%';
-      out += static_cast<wchar_t>(hex[c >> 4]);
-      out += static_cast<wchar_t>(hex[c & 15]);
-    }
-  }
-  return out;
-}
+std::wstring Q(const std::string& utf8) { return QueryEscapeUtf8(utf8); }
 
-struct LoggedRequest {
-  std::string method, path, host;
-  std::map<std::string, std::string> headers;  // names in lower case
-};
+using LoggedRequest = TLoggedRequest;
 
-std::vector<LoggedRequest> Requests() {
-  const std::string text = StandinLog();
-  rapidjson::Document log;
-  log.Parse(text.c_str(), text.size());
-  std::vector<LoggedRequest> out;
-  if (!log.IsArray()) return out;
-  for (const auto& entry : log.GetArray()) {
-    LoggedRequest r;
-    r.method = entry["method"].GetString();
-    r.path = entry["path"].GetString();
-    r.host = entry["host"].GetString();
-    for (const auto& h : entry["headers"].GetObject()) {
-      std::string name = h.name.GetString();
-      std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return static_cast<char>(tolower(c)); });
-      r.headers[name] = h.value.GetString();
-    }
-    out.push_back(r);
-  }
-  return out;
-}
+std::vector<LoggedRequest> Requests() { return StandinRequests(); }
 
 std::vector<LoggedRequest> ListingRequests() {
   std::vector<LoggedRequest> out;
@@ -438,22 +402,9 @@ TEST_F(StandinTest, CompressedBodiesAreInflatedWhenReadAsText) {
 // ---------------------------------------------------------------------------------------------
 // Transport failures
 
-int FreeLoopbackPort() {
-  WSADATA data;
-  WSAStartup(MAKEWORD(2, 2), &data);
-  SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  int length = sizeof address;
-  getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
-  closesocket(s);
-  return ntohs(address.sin_port);
-}
 
 TEST_F(StandinTest, TransportFailuresCarryTheWinHttpCodeAndText) {
-  const std::wstring refused = L"http://127.0.0.1:" + IntToStr(FreeLoopbackPort()) + L"/x";
+  const std::wstring refused = L"http://127.0.0.1:" + IntToStr(RefusedLoopbackPort()) + L"/x";
   const std::wstring message = ResultOrMessage([&] {
     THttpClient client;
     client.Get(refused);

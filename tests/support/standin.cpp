@@ -2,6 +2,9 @@
 
 #include <windows.h>
 #include <winhttp.h>
+#include <winsock2.h>
+
+#include <rapidjson/document.h>
 
 #include <stdexcept>
 #include <vector>
@@ -23,21 +26,7 @@ std::string Utf8(const std::wstring& text) {
   return out;
 }
 
-std::wstring QueryEscape(const std::wstring& text) {
-  static const char* hex = "0123456789ABCDEF";
-  std::wstring out;
-  for (unsigned char c : Utf8(text)) {
-    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
-        c == '_' || c == '~') {
-      out += static_cast<wchar_t>(c);
-    } else {
-      out += L'%';
-      out += static_cast<wchar_t>(hex[c >> 4]);
-      out += static_cast<wchar_t>(hex[c & 15]);
-    }
-  }
-  return out;
-}
+std::wstring QueryEscape(const std::wstring& text) { return QueryEscapeUtf8(Utf8(text)); }
 
 std::wstring Env(const wchar_t* name) {
   wchar_t buffer[2048];
@@ -122,3 +111,54 @@ void StandinDeleteFile(const std::wstring& folder, const std::wstring& name) {
 std::string StandinLog() { return Request(L"GET", L"/_control/log"); }
 
 std::wstring FolderLink(const std::wstring& id) { return L"https://disk.yandex.ru/d/" + id; }
+
+std::wstring QueryEscapeUtf8(std::string_view utf8) {
+  static const char* hex = "0123456789ABCDEF";
+  std::wstring out;
+  for (unsigned char c : utf8) {
+    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
+        c == '_' || c == '~') {
+      out += static_cast<wchar_t>(c);
+    } else {
+      out += L'%';
+      out += static_cast<wchar_t>(hex[c >> 4]);
+      out += static_cast<wchar_t>(hex[c & 15]);
+    }
+  }
+  return out;
+}
+
+std::vector<TLoggedRequest> StandinRequests() {
+  const std::string text = StandinLog();
+  rapidjson::Document log;
+  log.Parse(text.c_str(), text.size());
+  std::vector<TLoggedRequest> out;
+  if (!log.IsArray()) return out;
+  for (const auto& entry : log.GetArray()) {
+    TLoggedRequest r;
+    r.method = entry["method"].GetString();
+    r.path = entry["path"].GetString();
+    if (entry.HasMember("host") && entry["host"].IsString()) r.host = entry["host"].GetString();
+    for (const auto& h : entry["headers"].GetObject()) {
+      std::string name = h.name.GetString();
+      for (char& c : name) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+      r.headers[name] = h.value.GetString();
+    }
+    out.push_back(std::move(r));
+  }
+  return out;
+}
+
+int RefusedLoopbackPort() {
+  WSADATA wsa;
+  WSAStartup(MAKEWORD(2, 2), &wsa);
+  SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  int length = sizeof address;
+  getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
+  closesocket(s);
+  return ntohs(address.sin_port);
+}
