@@ -5,6 +5,7 @@
 #include <string>
 
 #include "system/changes_page.h"
+#include "system/errors.h"
 #include "system/text.h"
 
 namespace {
@@ -17,7 +18,12 @@ std::wstring Latin1(std::string_view bytes) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-  const std::wstring notes = DecodeNotes(bytes, Latin1);
+  std::wstring notes;
+  try {
+    notes = DecodeNotes(bytes, Latin1);
+  } catch (const Exception&) {
+    return 0;  // broken UTF-8 after a byte-order mark: the download is reported as failed
+  }
   std::wstring lowered = notes;
   for (wchar_t& ch : lowered)
     if (ch >= L'A' && ch <= L'Z') ch = static_cast<wchar_t>(ch - L'A' + L'a');
