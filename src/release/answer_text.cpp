@@ -54,13 +54,7 @@ std::wstring DecodeUtf32(std::string_view b, bool bigEndian) {
   for (size_t i = start; i + 3 < b.size(); i += 4) {
     uint32_t cp = at(i);
     if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out.push_back(static_cast<wchar_t>(0xD800 + (cp >> 10)));
-      out.push_back(static_cast<wchar_t>(0xDC00 + (cp & 0x3FF)));
-    } else {
-      out.push_back(static_cast<wchar_t>(cp));
-    }
+    AppendUtf16(out, cp);
   }
   if (b.size() % 4) out.push_back(L'\xFFFD');
   return out;

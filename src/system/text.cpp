@@ -33,13 +33,7 @@ std::optional<std::wstring> DecodeUtf8Strict(std::string_view bytes) {
       cp = (cp << 6) | (cc & 0x3F);
     }
     if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return std::nullopt;
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out.push_back(static_cast<wchar_t>(0xD800 + (cp >> 10)));
-      out.push_back(static_cast<wchar_t>(0xDC00 + (cp & 0x3FF)));
-    } else {
-      out.push_back(static_cast<wchar_t>(cp));
-    }
+    AppendUtf16(out, cp);
     i += extra + 1;
   }
   return out;
@@ -133,4 +127,14 @@ std::wstring FormatMessageText(std::wstring_view pattern, std::initializer_list<
     }
   }
   return out;
+}
+
+void AppendUtf16(std::wstring& out, uint32_t codePoint) {
+  if (codePoint >= 0x10000) {
+    codePoint -= 0x10000;
+    out.push_back(static_cast<wchar_t>(0xD800 + (codePoint >> 10)));
+    out.push_back(static_cast<wchar_t>(0xDC00 + (codePoint & 0x3FF)));
+  } else {
+    out.push_back(static_cast<wchar_t>(codePoint));
+  }
 }

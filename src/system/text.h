@@ -12,6 +12,8 @@
 std::optional<std::wstring> DecodeUtf8Strict(std::string_view bytes);
 // UTF-16 to UTF-8; an unpaired surrogate becomes U+FFFD.
 std::string EncodeUtf8(std::wstring_view text);
+// Appends one code point in UTF-16: a surrogate pair above U+FFFF.
+void AppendUtf16(std::wstring& out, uint32_t codePoint);
 
 // ASCII-only case mapping: A-Z <-> a-z, every other unit unchanged.
 std::wstring AsciiLower(std::wstring_view text);

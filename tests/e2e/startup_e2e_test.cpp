@@ -35,7 +35,9 @@ class StartupCheck : public Launcher {
     WaitUntil([&] {
       for (DWORD pid : ProcessesNamed(L"morvane_old.exe")) {
         view = TWindowView::Find(pid);
-        if (view.WindowVisible()) {
+        // Shown and answering: the first page of the browser control may keep a fresh
+        // prefix busy for a while after the window appears.
+        if (view.WindowVisible() && !view.ButtonText().empty()) {
           FCopy = TProcess::Attach(pid);
           return true;
         }
@@ -151,7 +153,9 @@ TEST_F(StartupCheck, MissingNotesLeaveTheWebViewEmpty) {
   DeleteFileW((FFolder + L"\\Changes.txt").c_str());
   FLauncher = Run(L"morvane_old.exe", L"-checkmorvane");
   TWindowView view;
-  ASSERT_TRUE(WaitUntil([&] { return (view = TWindowView::Find(FLauncher.Id())).WindowVisible(); }));
+  ASSERT_TRUE(WaitUntil([&] {
+    return (view = TWindowView::Find(FLauncher.Id())).WindowVisible() && !view.ButtonText().empty();
+  }));
   EXPECT_EQ(view.ButtonText(), L"Обновить");
   EXPECT_TRUE(view.ButtonEnabled());
   EXPECT_TRUE(IsWindowVisible(view.WebView));
@@ -185,7 +189,9 @@ TEST_F(StartupCheck, NotesInEveryEncodingGiveTheSameText) {
     DeleteFileW(PagePath().c_str());
     FLauncher = Run(L"morvane_old.exe", L"-checkmorvane");
     TWindowView view;
-    ASSERT_TRUE(WaitUntil([&] { return (view = TWindowView::Find(FLauncher.Id())).WindowVisible(); }));
+    ASSERT_TRUE(WaitUntil([&] {
+      return (view = TWindowView::Find(FLauncher.Id())).WindowVisible() && !view.ButtonText().empty();
+    }));
     EXPECT_EQ(view.WebViewText(), PagePath());
     EXPECT_EQ(ReadFileBytes(PagePath()), expected);
     FLauncher.Kill();
