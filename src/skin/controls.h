@@ -215,7 +215,9 @@ class TBrowserSite;
 // fills the window, is hidden and shown with it and shows no scroll bars, no 3-D border, no
 // context menu and no dialogs; the cursor over it is the arrow. The window text is the path it
 // was last asked to open. Where the system has no browser control the window stays an empty
-// white area and Navigate only records the path.
+// white area and Navigate only records the path. Before the browser object is made, the program's
+// file name is given kBrowserDocumentMode under the current user's FEATURE_BROWSER_EMULATION key.
+inline constexpr unsigned long kBrowserDocumentMode = 11001;  // the current document mode
 class TsWebBrowser : public TControl {
  public:
   ~TsWebBrowser() override;

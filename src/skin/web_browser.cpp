@@ -30,6 +30,27 @@ wchar_t* CoTaskCopy(const wchar_t* text) {
   return copy;
 }
 
+// A hosted browser control renders in the oldest document mode unless the program asks for a
+// newer one, and that mode ignores "white-space: pre-wrap": plain release notes would lose their
+// line breaks. This asks for the current mode for the program's own file name (per user, no
+// elevation); a failure leaves the old mode.
+void UseCurrentDocumentMode() {
+  wchar_t path[MAX_PATH * 2] = {};
+  const DWORD len = GetModuleFileNameW(nullptr, path, static_cast<DWORD>(std::size(path)));
+  if (len == 0 || len >= std::size(path)) return;
+  const wchar_t* name = path;
+  for (const wchar_t* p = path; *p; ++p)
+    if (*p == L'\\' || *p == L'/') name = p + 1;
+  HKEY key = nullptr;
+  if (RegCreateKeyExW(HKEY_CURRENT_USER,
+                      L"Software\\Microsoft\\Internet Explorer\\Main\\FeatureControl\\FEATURE_BROWSER_EMULATION", 0,
+                      nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS)
+    return;
+  const DWORD mode = kBrowserDocumentMode;
+  RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&mode), sizeof mode);
+  RegCloseKey(key);
+}
+
 }  // namespace
 
 class TBrowserSite final : public IOleClientSite,
@@ -43,6 +64,7 @@ class TBrowserSite final : public IOleClientSite,
 
   // Makes the browser control and activates it in place in the host window.
   bool Open() {
+    UseCurrentDocumentMode();
     IOleObject* object = nullptr;
     if (FAILED(CoCreateInstance(CLSID_WebBrowser, nullptr, CLSCTX_INPROC_SERVER, IID_IOleObject,
                                 reinterpret_cast<void**>(&object))) ||

@@ -152,6 +152,19 @@ TEST_F(WebBrowserTest, OpensThePathItIsGivenAndASecondReplacesIt) {
   NavigateAndCheck(FSecond);
 }
 
+// Without it the control would draw pages in its oldest mode, which runs plain notes together.
+TEST_F(WebBrowserTest, AsksForTheCurrentDocumentModeForItsOwnFileName) {
+  const wchar_t* key = L"Software\\Microsoft\\Internet Explorer\\Main\\FeatureControl\\FEATURE_BROWSER_EMULATION";
+  wchar_t path[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, path, MAX_PATH);
+  const std::wstring name = std::wstring(path).substr(std::wstring(path).find_last_of(L'\\') + 1);
+  RegDeleteKeyValueW(HKEY_CURRENT_USER, key, name.c_str());
+  Web.Navigate(FFirst);
+  DWORD mode = 0, size = sizeof mode;
+  ASSERT_EQ(RegGetValueW(HKEY_CURRENT_USER, key, name.c_str(), RRF_RT_REG_DWORD, nullptr, &mode, &size), ERROR_SUCCESS);
+  EXPECT_EQ(mode, Skin::kBrowserDocumentMode);
+}
+
 TEST_F(WebBrowserTest, BrowserFillsItsWindowAndHidesAndShowsWithIt) {
   NavigateAndCheck(FFirst);
   if (!Web.BrowserHosted()) GTEST_SKIP() << "no browser control on this system";
