@@ -48,6 +48,15 @@ TEST_F(Launcher, BlankPublishedVersionKeepsTheButtonDisabled) {
   view.Press();
   EXPECT_TRUE(WaitStatus(view, L"Не удалось получить версию обновления."));
   EXPECT_FALSE(view.ButtonEnabled());
+  // Enter and a click on the disabled button do nothing: no second check reaches the folder
+  // before the window, closed after them, ends the program.
+  const size_t listings = ListingRequests();
+  view.PressEnter();
+  view.Press();
+  PostMessageW(view.Window, WM_CLOSE, 0, 0);
+  ASSERT_TRUE(FLauncher.WaitExit(20000));
+  EXPECT_EQ(FLauncher.ExitCode(), 0u);
+  EXPECT_EQ(ListingRequests(), listings);
 }
 
 TEST_F(Launcher, FailingListingIsReportedAndCanBeRetried) {
