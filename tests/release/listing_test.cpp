@@ -11,6 +11,7 @@
 #include "release/release_folder.h"
 #include "release/url.h"
 #include "system/errors.h"
+#include "support/deflate.h"
 #include "system/text.h"
 
 namespace {
@@ -190,19 +191,7 @@ std::wstring FakeCodePage(unsigned codePage, std::string_view bytes) {
   return out;
 }
 
-std::string Compress(const std::string& data, bool gzip) {
-  z_stream z{};
-  deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, gzip ? 16 + MAX_WBITS : MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
-  std::string out(deflateBound(&z, data.size()) + 32, '\0');
-  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-  z.avail_in = static_cast<uInt>(data.size());
-  z.next_out = reinterpret_cast<Bytef*>(out.data());
-  z.avail_out = static_cast<uInt>(out.size());
-  deflate(&z, Z_FINISH);
-  out.resize(z.total_out);
-  deflateEnd(&z);
-  return out;
-}
+std::string Compress(const std::string& data, bool gzip) { return DeflateBytes(data, gzip ? kGzip : kZlibDeflate); }
 
 }  // namespace
 

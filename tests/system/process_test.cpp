@@ -6,14 +6,9 @@
 #include <string>
 #include <vector>
 
-namespace {
-std::wstring HereFolder() {
-  wchar_t path[MAX_PATH * 2];
-  const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH * 2);
-  std::wstring here(path, n);
-  return here.substr(0, here.find_last_of(L'\\') + 1);
-}
+#include "support/here.h"
 
+namespace {
 // Copies of the probe under the names the tests look for, in a folder of their own.
 class ProcessTest : public testing::Test {
  protected:

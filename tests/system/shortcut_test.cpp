@@ -13,14 +13,9 @@
 #include "system/file_stream.h"
 #include "system/text.h"
 
-namespace {
-std::wstring HereFolder() {
-  wchar_t path[MAX_PATH * 2];
-  const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH * 2);
-  std::wstring here(path, n);
-  return here.substr(0, here.find_last_of(L'\\') + 1);
-}
+#include "support/here.h"
 
+namespace {
 struct TLinkFields {
   std::wstring Target, WorkDir, Icon;
   int IconIndex = -1;

@@ -5,14 +5,9 @@
 
 #include <string>
 
-namespace {
-std::wstring HereFolder() {
-  wchar_t path[MAX_PATH * 2];
-  const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH * 2);
-  std::wstring here(path, n);
-  return here.substr(0, here.find_last_of(L'\\') + 1);
-}
+#include "support/here.h"
 
+namespace {
 TEST(GetFileVersionString, Table) {
   const std::wstring here = HereFolder();
   const struct {

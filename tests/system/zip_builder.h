@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "support/deflate.h"
+
 struct TZipBuildEntry {
   std::string Name;  // raw name bytes
   std::string Data;  // uncompressed content
@@ -35,19 +37,7 @@ inline uint32_t Crc32Of(const std::string& bytes) {
   return static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(bytes.data()), static_cast<uInt>(bytes.size())));
 }
 
-inline std::string RawDeflate(const std::string& data) {
-  z_stream z{};
-  deflateInit2(&z, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
-  std::string out(deflateBound(&z, static_cast<uLong>(data.size())) + 16, '\0');
-  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-  z.avail_in = static_cast<uInt>(data.size());
-  z.next_out = reinterpret_cast<Bytef*>(out.data());
-  z.avail_out = static_cast<uInt>(out.size());
-  deflate(&z, Z_FINISH);
-  out.resize(z.total_out);
-  deflateEnd(&z);
-  return out;
-}
+inline std::string RawDeflate(const std::string& data) { return DeflateBytes(data, kRawDeflate, 6); }
 
 // An Info-ZIP Unicode Path extra field for the given raw name.
 inline std::string UnicodePathField(const std::string& rawName, const std::string& utf8Name, uint32_t crcDelta = 0) {
