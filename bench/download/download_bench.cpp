@@ -7,7 +7,7 @@
 #include <cwchar>
 #include <string>
 
-#include "app/main_queue.h"
+#include "system/main_queue.h"
 #include "release/downloader.h"
 #include "support/main_loop.h"
 #include "system/errors.h"

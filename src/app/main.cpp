@@ -4,7 +4,7 @@
 
 #include "app/app_state.h"
 #include "app/launcher.h"
-#include "app/main_queue.h"
+#include "system/main_queue.h"
 #include "skin/controls.h"
 
 namespace {

@@ -9,7 +9,7 @@
 
 #include "app/app_state.h"
 #include "app/launcher.h"
-#include "app/main_queue.h"
+#include "system/main_queue.h"
 #include "release/downloader.h"
 #include "release/release_folder.h"
 #include "system/errors.h"

@@ -7,7 +7,7 @@
 #include <memory>
 #include <utility>
 
-#include "app/main_queue.h"
+#include "system/main_queue.h"
 #include "release/download_plan.h"
 #include "release/http_client.h"
 #include "release/release_folder.h"

@@ -3,7 +3,7 @@
 #include <windows.h>
 #include <winhttp.h>
 
-#include "app/main_queue.h"
+#include "system/main_queue.h"
 #include "release/cookies.h"
 #include "release/url.h"
 #include "system/errors.h"

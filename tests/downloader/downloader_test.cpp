@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/main_queue.h"
+#include "system/main_queue.h"
 #include "release/downloader.h"
 #include "release/release_folder.h"
 #include "support/main_loop.h"

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "app/main_queue.h"
+#include "system/main_queue.h"
 #include "release/downloader.h"
 
 namespace {

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "app/main_queue.h"
+#include "system/main_queue.h"
 #include "release/answer_text.h"
 #include "release/http_client.h"
 #include "release/release_folder.h"

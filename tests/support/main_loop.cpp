@@ -6,7 +6,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "app/main_queue.h"
+#include "system/main_queue.h"
 
 void RunWithMainLoop(const std::function<void()>& job) {
   MainQueue::Initialize();

@@ -1,4 +1,4 @@
-#include "app/main_queue.h"
+#include "system/main_queue.h"
 
 #include <windows.h>
 

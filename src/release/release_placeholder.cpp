@@ -1,1 +1,0 @@
-// Keeps the libraries non-empty while their parts are added one by one.
