@@ -7,16 +7,11 @@
 #include "system/changes_page.h"
 #include "system/file_stream.h"
 #include "system/text.h"
+#include "system/win_error.h"
 
 namespace {
 
-std::wstring DecodeAnsi(std::string_view bytes) {
-  if (bytes.empty()) return {};
-  const int len = MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
-  std::wstring text(static_cast<size_t>(len), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), text.data(), len);
-  return text;
-}
+std::wstring DecodeAnsi(std::string_view bytes) { return DecodeCodePage(CP_ACP, bytes).value_or(std::wstring()); }
 
 std::wstring TempFolder() {
   wchar_t shortPath[MAX_PATH + 1] = {};

@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "app/app_state.h"
+#include "system/win_error.h"
 #include "resource_ids.h"
 
 TFormLauncher* FormLauncher = nullptr;
@@ -29,8 +30,7 @@ constexpr COLORREF kButtonTone = 15102740;  // #1473E6
 using AdjustForDpiFn = BOOL(WINAPI*)(LPRECT, DWORD, BOOL, DWORD, UINT);
 
 AdjustForDpiFn AdjustForDpiFunction() {
-  static AdjustForDpiFn fn = reinterpret_cast<AdjustForDpiFn>(reinterpret_cast<void*>(
-      GetProcAddress(GetModuleHandleW(L"user32.dll"), "AdjustWindowRectExForDpi")));
+  static const AdjustForDpiFn fn = SystemProc<AdjustForDpiFn>(L"user32.dll", "AdjustWindowRectExForDpi");
   return fn;
 }
 
@@ -139,7 +139,8 @@ void TFormLauncher::FormCreate(TObject*) {
     // State Ready. In the silent mode the start-up check follows.
     if (HasCommandLineSwitch(Switches::CheckMorvane, true)) RunStartupCheck();
   } catch (...) {
-    // Nothing is shown or logged: the window closes.
+    // Nothing is shown: the window closes. A debugger still sees why.
+    DebugReportCurrentException(L"start-up check");
     Close();
   }
 }

@@ -6,6 +6,7 @@
 #include "app/launcher.h"
 #include "system/main_queue.h"
 #include "skin/controls.h"
+#include "system/win_error.h"
 
 namespace {
 
@@ -36,8 +37,7 @@ void ReleaseUnitState() {
 // here as well. A failure (the manifest already set it) changes nothing.
 void BecomeDpiAware() {
   using SetContextFn = BOOL(WINAPI*)(HANDLE);
-  auto fn = reinterpret_cast<SetContextFn>(reinterpret_cast<void*>(
-      GetProcAddress(GetModuleHandleW(L"user32.dll"), "SetProcessDpiAwarenessContext")));
+  const auto fn = SystemProc<SetContextFn>(L"user32.dll", "SetProcessDpiAwarenessContext");
   if (fn) fn(reinterpret_cast<HANDLE>(static_cast<INT_PTR>(-4)));  // per monitor, version 2
 }
 
@@ -68,6 +68,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand) {
     if (SUCCEEDED(com)) CoUninitialize();
   } catch (...) {
     // The program sets no exit code of its own.
+    DebugReportCurrentException(L"entry");
   }
   // A download still running on its thread is not waited for: the process ends here, leaving
   // the part files written so far.

@@ -33,10 +33,6 @@ struct TUpdateJob {
   std::wstring CompletionText;
 };
 
-std::wstring MessageOf(const std::exception& e) {
-  if (auto* own = dynamic_cast<const Exception*>(&e)) return own->Message();
-  return Widen(e.what());
-}
 
 }  // namespace
 
@@ -104,9 +100,9 @@ void TFormLauncher::btnUpdateClick(TObject* /*Sender*/) {
     btnUpdate.SetEnabled(true);
     lblStatus.SetText(L"Актуальная версия уже установлена");
     ProgressBar.SetVisible(false);
-  } catch (const std::exception& e) {
+  } catch (...) {
     btnUpdate.SetEnabled(true);
-    lblStatus.SetText(L"Ошибка: " + MessageOf(e));
+    lblStatus.SetText(L"Ошибка: " + CurrentExceptionText());
   }
 }
 
@@ -133,9 +129,9 @@ void TFormLauncher::UpdateProgram(const std::wstring& folderLink, const std::wst
   std::thread([job] {
     try {
       job->Downloader->Start();
-    } catch (const std::exception& e) {
+    } catch (...) {
       job->Failed = true;
-      job->CompletionText = MessageOf(e);
+      job->CompletionText = CurrentExceptionText();
     }
     // Reports the downloader posted earlier run first: the queue keeps the order of posting.
     MainQueue::Post([job] {
@@ -163,7 +159,7 @@ void TFormLauncher::InstallUpdate() {
     ShellExecuteW(nullptr, L"open", product.c_str(), relaunchedCopy ? Switches::ProductAfterUpdate : nullptr, nullptr,
                   SW_SHOWNORMAL);
     Close();
-  } catch (const std::exception& e) {
-    lblStatus.SetText(L"Ошибка при распаковке: " + MessageOf(e));
+  } catch (...) {
+    lblStatus.SetText(L"Ошибка при распаковке: " + CurrentExceptionText());
   }
 }

@@ -16,14 +16,6 @@ constexpr unsigned kUtf16BE = 1201;
 constexpr unsigned kUtf32LE = 12000;
 constexpr unsigned kUtf32BE = 12001;
 
-bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n'; }
-
-std::wstring_view TrimBlank(std::wstring_view s) {
-  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
-  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
-  return s;
-}
-
 std::wstring DecodeUtf16(std::string_view b, bool bigEndian) {
   if (b.size() >= 2 && static_cast<unsigned char>(b[0]) == (bigEndian ? 0xFE : 0xFF) &&
       static_cast<unsigned char>(b[1]) == (bigEndian ? 0xFF : 0xFE))
@@ -74,8 +66,7 @@ std::optional<std::wstring> CharsetOf(std::wstring_view contentType) {
   while (start <= contentType.size()) {
     size_t end = contentType.find(L';', start);
     if (end == std::wstring_view::npos) end = contentType.size();
-    std::wstring_view piece = contentType.substr(start, end - start);
-    while (!piece.empty() && IsBlank(piece.front())) piece.remove_prefix(1);
+    const std::wstring_view piece = TrimBlank(contentType.substr(start, end - start));
     if (piece.size() >= 7 && SameTextAscii(piece.substr(0, 7), L"charset")) {
       const size_t eq = piece.find(L'=');
       if (eq == std::wstring_view::npos || piece.find(L'=', eq + 1) != std::wstring_view::npos) return std::nullopt;

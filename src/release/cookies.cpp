@@ -4,12 +4,6 @@
 
 namespace {
 
-std::wstring_view Trim(std::wstring_view s) {
-  while (!s.empty() && (s.front() == L' ' || s.front() == L'\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == L' ' || s.back() == L'\t')) s.remove_suffix(1);
-  return s;
-}
-
 bool DomainMatches(std::wstring_view host, std::wstring_view domain) {
   if (host == domain) return true;
   return host.size() > domain.size() && host.substr(host.size() - domain.size()) == domain &&
@@ -39,12 +33,12 @@ std::wstring DefaultPath(std::wstring_view requestPath) {
 void TCookieStore::SetCookie(std::wstring_view header, std::wstring_view host, std::wstring_view requestPath) {
   const std::wstring lowHost = AsciiLower(host);
   size_t semi = header.find(L';');
-  std::wstring_view pair = Trim(header.substr(0, semi));
+  std::wstring_view pair = TrimBlank(header.substr(0, semi));
   const size_t eq = pair.find(L'=');
   if (eq == std::wstring_view::npos) return;
   TCookie c;
-  c.Name = std::wstring(Trim(pair.substr(0, eq)));
-  c.Value = std::wstring(Trim(pair.substr(eq + 1)));
+  c.Name = std::wstring(TrimBlank(pair.substr(0, eq)));
+  c.Value = std::wstring(TrimBlank(pair.substr(eq + 1)));
   if (c.Name.empty()) return;
   c.Domain = lowHost;
   c.Path = DefaultPath(requestPath);
@@ -52,10 +46,10 @@ void TCookieStore::SetCookie(std::wstring_view header, std::wstring_view host, s
   while (semi != std::wstring_view::npos) {
     header = header.substr(semi + 1);
     semi = header.find(L';');
-    std::wstring_view attr = Trim(header.substr(0, semi));
+    std::wstring_view attr = TrimBlank(header.substr(0, semi));
     const size_t aeq = attr.find(L'=');
-    const std::wstring name = AsciiLower(Trim(attr.substr(0, aeq)));
-    const std::wstring_view value = aeq == std::wstring_view::npos ? std::wstring_view() : Trim(attr.substr(aeq + 1));
+    const std::wstring name = AsciiLower(TrimBlank(attr.substr(0, aeq)));
+    const std::wstring_view value = aeq == std::wstring_view::npos ? std::wstring_view() : TrimBlank(attr.substr(aeq + 1));
     if (name == L"domain" && !value.empty()) {
       std::wstring domain = AsciiLower(value);
       if (domain[0] == L'.') domain.erase(0, 1);

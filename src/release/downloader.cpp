@@ -25,10 +25,6 @@ constexpr size_t kMergeBufferSize = 1048576;
 constexpr uint32_t kProgressIntervalMs = 100;
 constexpr wchar_t kWorkerUserAgent[] = L"Mozilla/5.0 (Windows NT 10.0; Win64; x64)";
 
-std::wstring MessageOf(const std::exception& e) {
-  if (auto text = DecodeUtf8Strict(e.what())) return *text;
-  return Widen(e.what());
-}
 
 }  // namespace
 
@@ -75,10 +71,8 @@ void TParallelDownloader::Start() {
       workers.push_back(std::make_unique<TDownloadPartThread>(FUrl, FPartFiles[static_cast<size_t>(i)],
                                                               ranges[static_cast<size_t>(i)].StartByte,
                                                               ranges[static_cast<size_t>(i)].EndByte, this, i));
-    } catch (const Exception& e) {
-      startError = FormatMessageText(L"Не удалось запустить поток части %d: %s", {IntToStr(i), e.Message()});
-    } catch (const std::exception& e) {
-      startError = FormatMessageText(L"Не удалось запустить поток части %d: %s", {IntToStr(i), MessageOf(e)});
+    } catch (...) {
+      startError = FormatMessageText(L"Не удалось запустить поток части %d: %s", {IntToStr(i), CurrentExceptionText()});
     }
     // The workers already running finish their parts; Start raises after waiting for them.
     if (!startError.empty()) break;
@@ -217,12 +211,8 @@ void TDownloadPartThread::Execute() {
       FWholeFile = CheckPart(response->StatusCode, response->Header(L"Content-Range"), received, range,
                              FDownloader->FTotalSize) == TPartOutcome::WholeFile;
     }
-  } catch (const Exception& e) {
-    RecordFailure(e.Message());
-  } catch (const std::exception& e) {
-    RecordFailure(MessageOf(e));
   } catch (...) {
-    RecordFailure(L"Unknown error");
+    RecordFailure(CurrentExceptionText());
   }
 }
 

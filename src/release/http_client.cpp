@@ -7,6 +7,7 @@
 #include "release/cookies.h"
 #include "release/url.h"
 #include "system/errors.h"
+#include "system/handles.h"
 #include "system/text.h"
 #include "system/win_error.h"
 
@@ -36,27 +37,16 @@ class THandle {
   HINTERNET FHandle;
 };
 
-std::wstring ModuleText(HMODULE module, DWORD code) {
-  wchar_t* buffer = nullptr;
-  const DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                 module, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-  std::wstring text(buffer ? buffer : L"", n);
-  if (buffer) LocalFree(buffer);
-  while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' ')) text.pop_back();
-  return text;
-}
-
 // The text of a WinHTTP code. WinHTTP keeps its texts in its own module; where that has none
 // (Wine's has no message table at all) WinINet's, which numbers the same failures alike, and
 // at last the texts of the codes this client meets.
 std::wstring WinHttpErrorText(DWORD code) {
   std::wstring text = ModuleErrorMessage(L"winhttp.dll", code);
   if (!text.empty()) return text;
-  if (HMODULE wininet = LoadLibraryExW(L"wininet.dll", nullptr, LOAD_LIBRARY_AS_DATAFILE)) {
-    text = ModuleText(wininet, code);
-    FreeLibrary(wininet);
-    if (!text.empty()) return text;
-  }
+  // WinINet is mapped as data only, and only from the system folder.
+  const Sys::TModule wininet(LoadLibraryExW(L"wininet.dll", nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_SEARCH_SYSTEM32));
+  text = ModuleMessageText(wininet.Get(), code);
+  if (!text.empty()) return text;
   switch (code) {
     case ERROR_WINHTTP_TIMEOUT: return L"The operation timed out";
     case ERROR_WINHTTP_INVALID_URL: return L"The URL is invalid";

@@ -16,31 +16,6 @@ using TValue = rapidjson::Value;
 
 constexpr unsigned kParseFlags = rapidjson::kParseNumbersAsStringsFlag;
 
-// A string of the parsed answer back in UTF-16. The reader writes an escaped lone surrogate
-// ("\udc00") as its three-byte form, which a strict decoder refuses; such a unit is kept as is.
-std::wstring ToText(const char* s, size_t len) {
-  if (auto text = DecodeUtf8Strict(std::string_view(s, len))) return std::move(*text);
-  std::wstring out;
-  for (size_t i = 0; i < len;) {
-    const unsigned char c = static_cast<unsigned char>(s[i]);
-    if (c >= 0xE0 && c <= 0xEF && i + 2 < len) {
-      out.push_back(static_cast<wchar_t>(((c & 0x0F) << 12) | ((static_cast<unsigned char>(s[i + 1]) & 0x3F) << 6) |
-                                         (static_cast<unsigned char>(s[i + 2]) & 0x3F)));
-      i += 3;
-    } else if (c >= 0xF0 && i + 3 < len) {
-      out += DecodeUtf8Strict(std::string_view(s + i, 4)).value_or(L"\xFFFD");
-      i += 4;
-    } else if (c >= 0xC0 && i + 1 < len) {
-      out += DecodeUtf8Strict(std::string_view(s + i, 2)).value_or(L"\xFFFD");
-      i += 2;
-    } else {
-      out.push_back(c < 0x80 ? static_cast<wchar_t>(c) : L'\xFFFD');
-      ++i;
-    }
-  }
-  return out;
-}
-
 const TValue* Member(const TValue& object, const char* name) {
   // FindMember walks the members in order, so the first of two equal names counts.
   const auto it = object.FindMember(name);
@@ -54,7 +29,7 @@ std::wstring MemberText(const TValue& object, const char* name, const wchar_t* s
   if (!v) throw Exception(FormatMessageText(L"Value '%s' not found", {shownName}));
   switch (v->GetType()) {
     case rapidjson::kStringType:
-      return ToText(v->GetString(), v->GetStringLength());
+      return DecodeUtf8Lenient(std::string_view(v->GetString(), v->GetStringLength()));
     case rapidjson::kNumberType:  // not produced with numbers kept as text, but harmless
       return Widen(std::to_string(v->GetDouble()));
     case rapidjson::kTrueType:

@@ -9,16 +9,13 @@
 #include "release/listing.h"
 #include "system/errors.h"
 #include "system/text.h"
+#include "system/win_error.h"
 
 namespace {
 
 std::wstring DecodeWithCodePage(unsigned codePage, std::string_view bytes) {
-  if (bytes.empty()) return L"";
-  const int n = MultiByteToWideChar(codePage, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
-  if (n <= 0) throw Exception(L"Invalid encoding name");
-  std::wstring text(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(codePage, 0, bytes.data(), static_cast<int>(bytes.size()), text.data(), n);
-  return text;
+  if (auto text = DecodeCodePage(codePage, bytes)) return std::move(*text);
+  throw Exception(L"Invalid encoding name");
 }
 
 std::wstring BodyText(const THttpResponse& response) { return ReadAnswerText(response, DecodeWithCodePage); }

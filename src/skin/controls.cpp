@@ -7,6 +7,7 @@
 
 #include "skin/window_object.h"
 #include "system/text.h"
+#include "system/win_error.h"
 
 namespace Skin {
 
@@ -18,8 +19,7 @@ HCURSOR HandCursor() { return LoadCursorW(nullptr, IDC_HAND); }
 using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
 
 GetDpiForWindowFn DpiForWindowFunction() {
-  static GetDpiForWindowFn fn = reinterpret_cast<GetDpiForWindowFn>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+  static const GetDpiForWindowFn fn = SystemProc<GetDpiForWindowFn>(L"user32.dll", "GetDpiForWindow");
   return fn;
 }
 

@@ -15,3 +15,9 @@ class Exception : public std::exception {
   std::wstring FMessage;
   std::string FNarrow;
 };
+
+// The user-facing text of any exception: the program's own message, the UTF-8 text of a
+// standard exception, or a fixed text for anything else. Empty pointer: empty text.
+std::wstring ExceptionText(const std::exception_ptr& failure);
+// The same for the exception being handled (call inside a catch block).
+std::wstring CurrentExceptionText();

@@ -1,4 +1,5 @@
 #include "system/main_queue.h"
+#include "system/win_error.h"
 
 #include <windows.h>
 
@@ -96,6 +97,7 @@ void RunPending() {
       proc();
     } catch (...) {
       // A posted procedure has nobody to report to; the loop must go on.
+      DebugReportCurrentException(L"posted procedure");
     }
   }
 }

@@ -39,6 +39,39 @@ std::optional<std::wstring> DecodeUtf8Strict(std::string_view bytes) {
   return out;
 }
 
+std::wstring DecodeUtf8Lenient(std::string_view bytes) {
+  if (auto strict = DecodeUtf8Strict(bytes)) return std::move(*strict);
+  std::wstring out;
+  size_t i = 0;
+  while (i < bytes.size()) {
+    const unsigned char lead = static_cast<unsigned char>(bytes[i]);
+    const size_t length = lead < 0x80 ? 1 : (lead >> 5) == 6 ? 2 : (lead >> 4) == 14 ? 3 : (lead >> 3) == 30 ? 4 : 0;
+    if (length != 0 && i + length <= bytes.size()) {
+      if (auto piece = DecodeUtf8Strict(bytes.substr(i, length))) {
+        out += *piece;
+        i += length;
+        continue;
+      }
+      if (lead == 0xED && (static_cast<unsigned char>(bytes[i + 1]) & 0xE0) == 0xA0 &&
+          (static_cast<unsigned char>(bytes[i + 2]) & 0xC0) == 0x80) {
+        out.push_back(static_cast<wchar_t>(0xD000 | ((bytes[i + 1] & 0x3F) << 6) | (bytes[i + 2] & 0x3F)));
+        i += 3;
+        continue;
+      }
+    }
+    out.push_back(static_cast<wchar_t>(0xFFFD));
+    ++i;
+  }
+  return out;
+}
+
+std::wstring_view TrimBlank(std::wstring_view s) {
+  const auto blank = [](wchar_t c) { return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n'; };
+  while (!s.empty() && blank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && blank(s.back())) s.remove_suffix(1);
+  return s;
+}
+
 std::string EncodeUtf8(std::wstring_view text) {
   std::string out;
   out.reserve(text.size());

@@ -10,10 +10,16 @@
 
 // Strict UTF-8 decoding: any invalid, overlong, surrogate or incomplete sequence gives nullopt.
 std::optional<std::wstring> DecodeUtf8Strict(std::string_view bytes);
+// UTF-8 that never fails: each malformed byte becomes U+FFFD. A three-byte form of a lone
+// surrogate (as JSON readers write an escaped "\udc00") is kept as that UTF-16 unit.
+std::wstring DecodeUtf8Lenient(std::string_view bytes);
 // UTF-16 to UTF-8; an unpaired surrogate becomes U+FFFD.
 std::string EncodeUtf8(std::wstring_view text);
 // Appends one code point in UTF-16: a surrogate pair above U+FFFF.
 void AppendUtf16(std::wstring& out, uint32_t codePoint);
+
+// Without leading and trailing spaces, tabs, CRs and LFs.
+std::wstring_view TrimBlank(std::wstring_view text);
 
 // ASCII-only case mapping: A-Z <-> a-z, every other unit unchanged.
 std::wstring AsciiLower(std::wstring_view text);

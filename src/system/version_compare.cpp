@@ -3,7 +3,7 @@
 #include <algorithm>
 
 namespace {
-bool IsBlank(wchar_t c) { return c >= 0x0001 && c <= 0x0020; }
+bool IsControlOrSpace(wchar_t c) { return c >= 0x0001 && c <= 0x0020; }
 
 int HexDigit(wchar_t c) {
   if (c >= L'0' && c <= L'9') return c - L'0';
@@ -17,7 +17,7 @@ std::vector<std::wstring> SplitVersionText(const std::wstring& text) {
   std::vector<std::wstring> parts;
   const size_t n = text.size();
   size_t i = 0;
-  while (i < n && IsBlank(text[i])) ++i;
+  while (i < n && IsControlOrSpace(text[i])) ++i;
   while (i < n) {
     std::wstring part;
     if (text[i] == L'"') {
@@ -35,14 +35,14 @@ std::vector<std::wstring> SplitVersionText(const std::wstring& text) {
         part += text[i++];
       }
     } else {
-      while (i < n && !IsBlank(text[i]) && text[i] != L'.') part += text[i++];
+      while (i < n && !IsControlOrSpace(text[i]) && text[i] != L'.') part += text[i++];
     }
     parts.push_back(std::move(part));
-    while (i < n && IsBlank(text[i])) ++i;
+    while (i < n && IsControlOrSpace(text[i])) ++i;
     if (i < n && text[i] == L'.') {
       if (i + 1 == n) parts.emplace_back();
       ++i;
-      while (i < n && IsBlank(text[i])) ++i;
+      while (i < n && IsControlOrSpace(text[i])) ++i;
     }
   }
   return parts;

@@ -58,27 +58,6 @@ const char16_t kCp437High[128] = {
     0x2261, 0x00B1, 0x2265, 0x2264, 0x2320, 0x2321, 0x00F7, 0x2248, 0x00B0, 0x2219, 0x00B7, 0x221A, 0x207F, 0x00B2, 0x25A0, 0x00A0,
 };
 
-// UTF-8 with every malformed sequence shown as U+FFFD.
-std::wstring DecodeUtf8Lenient(std::string_view bytes) {
-  if (auto strict = DecodeUtf8Strict(bytes)) return *strict;
-  std::wstring out;
-  size_t i = 0;
-  while (i < bytes.size()) {
-    const unsigned char lead = static_cast<unsigned char>(bytes[i]);
-    size_t length = lead < 0x80 ? 1 : (lead >> 5) == 6 ? 2 : (lead >> 4) == 14 ? 3 : (lead >> 3) == 30 ? 4 : 0;
-    if (length != 0 && i + length <= bytes.size()) {
-      if (auto piece = DecodeUtf8Strict(bytes.substr(i, length))) {
-        out += *piece;
-        i += length;
-        continue;
-      }
-    }
-    out += static_cast<wchar_t>(0xFFFD);
-    ++i;
-  }
-  return out;
-}
-
 // Fills the sizes and the offset that a Zip64 extended information field (0x0001) supplies.
 void ApplyZip64Extra(std::string_view extra, uint32_t usize32, uint32_t csize32, uint32_t offset32, TZipItem& item) {
   size_t at = 0;
