@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "support/files.h"
 #include "system/main_queue.h"
 #include "release/downloader.h"
 #include "release/release_folder.h"
@@ -41,18 +42,6 @@ std::wstring WorkDir() {
 
 std::wstring Target() { return WorkDir() + L"\\Update.zip"; }
 std::wstring PartPath(int i) { return WorkDir() + L"\\Update.part" + IntToStr(i); }
-
-std::string ReadAll(const std::wstring& path) {
-  TFileStream file = TFileStream::Open(path, FILE_SHARE_READ);
-  std::string bytes(static_cast<size_t>(file.Size()), '\0');
-  bytes.resize(file.Read(bytes.data(), bytes.size()));
-  return bytes;
-}
-
-void WriteAll(const std::wstring& path, const std::string& bytes) {
-  TFileStream file = TFileStream::Create(path);
-  file.Write(bytes.data(), bytes.size());
-}
 
 void RemoveLeftovers() {
   DeleteFileW(Target().c_str());
@@ -133,8 +122,8 @@ TEST_P(DownloaderStandin, Download) {
   StandinConfig(c.config);
   RemoveLeftovers();
   if (c.leftovers) {
-    WriteAll(Target(), std::string(c.size * 3 + 5, 'T'));
-    for (int i = 0; i < 4; ++i) WriteAll(PartPath(i), std::string(c.size * 2 + 3, 'P'));
+    WriteFileBytes(Target(), std::string(c.size * 3 + 5, 'T'));
+    for (int i = 0; i < 4; ++i) WriteFileBytes(PartPath(i), std::string(c.size * 2 + 3, 'P'));
   }
 
   const Outcome outcome = Download(url, 4);
@@ -162,7 +151,7 @@ TEST_P(DownloaderStandin, Download) {
 
   if (!c.error) {
     ASSERT_TRUE(outcome.ok) << EncodeUtf8(outcome.error);
-    EXPECT_TRUE(ReadAll(Target()) == content) << "the target differs from the remote file";
+    EXPECT_TRUE(ReadFileBytes(Target()) == content) << "the target differs from the remote file";
     for (int i = 0; i < 4; ++i) {
       EXPECT_FALSE(FileExists(PartPath(i))) << i;
     }
@@ -231,8 +220,8 @@ TEST(DownloaderStandinFailures, WorkerThatCannotStart) {
   EXPECT_FALSE(outcome.ok);
   EXPECT_EQ(outcome.error, L"Не удалось запустить поток части 2: no thread");
   // The workers that did start ran to their end before Start raised.
-  EXPECT_TRUE(ReadAll(PartPath(0)) == content.substr(0, 10000));
-  EXPECT_TRUE(ReadAll(PartPath(1)) == content.substr(10000, 10000));
+  EXPECT_TRUE(ReadFileBytes(PartPath(0)) == content.substr(0, 10000));
+  EXPECT_TRUE(ReadFileBytes(PartPath(1)) == content.substr(10000, 10000));
   EXPECT_FALSE(FileExists(PartPath(2)));
   EXPECT_FALSE(FileExists(PartPath(3)));
   EXPECT_FALSE(FileExists(Target()));

@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "support/files.h"
+
 // The Windows form of a Unix path below the build tree (wine maps "/" to drive Z:).
 std::wstring WindowsPath(const std::string& unixPath);
 std::string EnvOr(const char* name, const char* fallback = "");
-std::string ReadFileBytes(const std::wstring& path);
-void WriteFileBytes(const std::wstring& path, const std::string& bytes);
 bool PathExists(const std::wstring& path);
 void CopyTree(const std::wstring& from, const std::wstring& to);
 void RemoveTree(const std::wstring& path);

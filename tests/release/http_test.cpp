@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "support/utf8.h"
 #include "system/main_queue.h"
 #include "release/answer_text.h"
 #include "release/http_client.h"
@@ -29,7 +30,6 @@
 
 namespace {
 
-std::wstring U(const char* utf8) { return *DecodeUtf8Strict(utf8); }
 
 // The result of f, or the message of the Exception it raised.
 std::wstring ResultOrMessage(const std::function<std::wstring()>& f) {

@@ -4,6 +4,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "support/utf8.h"
 #include "release/answer_text.h"
 #include "release/cookies.h"
 #include "release/http_client.h"
@@ -25,7 +26,6 @@ std::wstring MessageOf(const std::function<void()>& f) {
   return L"<no exception>";
 }
 
-std::wstring U(const char* utf8) { return *DecodeUtf8Strict(utf8); }
 
 }  // namespace
 

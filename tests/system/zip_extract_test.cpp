@@ -1,3 +1,4 @@
+#include "support/here.h"
 #include "system/zip_extract.h"
 
 #include <gtest/gtest.h>
@@ -16,13 +17,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-std::wstring HereFolder() {
-  wchar_t path[MAX_PATH * 2];
-  const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH * 2);
-  std::wstring here(path, n);
-  return here.substr(0, here.find_last_of(L'\\') + 1);
-}
-
 void RemoveTree(const fs::path& folder) {
   std::error_code ec;
   if (!fs::exists(folder, ec)) return;
