@@ -63,81 +63,39 @@ class TOwned {
 };
 
 namespace Traits {
-struct Kernel {
-  using Handle = HANDLE;
+// Handles whose empty value is NULL.
+template <typename H, auto CloseFn>
+struct Null {
+  using Handle = H;
   static Handle Empty() noexcept { return nullptr; }
-  static void Close(Handle h) noexcept { CloseHandle(h); }
+  static void Close(Handle h) noexcept { CloseFn(h); }
 };
-struct File {
+// Handles whose empty value is INVALID_HANDLE_VALUE (files, snapshots, searches).
+template <auto CloseFn>
+struct Invalid {
   using Handle = HANDLE;
   static Handle Empty() noexcept { return INVALID_HANDLE_VALUE; }
-  static void Close(Handle h) noexcept { CloseHandle(h); }
-};
-struct Find {
-  using Handle = HANDLE;
-  static Handle Empty() noexcept { return INVALID_HANDLE_VALUE; }
-  static void Close(Handle h) noexcept { FindClose(h); }
-};
-struct WinHttp {
-  using Handle = HINTERNET;
-  static Handle Empty() noexcept { return nullptr; }
-  static void Close(Handle h) noexcept { WinHttpCloseHandle(h); }
-};
-struct RegKey {
-  using Handle = HKEY;
-  static Handle Empty() noexcept { return nullptr; }
-  static void Close(Handle h) noexcept { RegCloseKey(h); }
-};
-struct Global {
-  using Handle = HGLOBAL;
-  static Handle Empty() noexcept { return nullptr; }
-  static void Close(Handle h) noexcept { GlobalFree(h); }
-};
-struct Local {
-  using Handle = HLOCAL;
-  static Handle Empty() noexcept { return nullptr; }
-  static void Close(Handle h) noexcept { LocalFree(h); }
-};
-template <typename T>
-struct Gdi {
-  using Handle = T;
-  static Handle Empty() noexcept { return nullptr; }
-  static void Close(Handle h) noexcept { DeleteObject(h); }
-};
-struct Icon {
-  using Handle = HICON;
-  static Handle Empty() noexcept { return nullptr; }
-  static void Close(Handle h) noexcept { DestroyIcon(h); }
-};
-struct MemoryDC {
-  using Handle = HDC;
-  static Handle Empty() noexcept { return nullptr; }
-  static void Close(Handle h) noexcept { DeleteDC(h); }
-};
-struct Module {
-  using Handle = HMODULE;
-  static Handle Empty() noexcept { return nullptr; }
-  static void Close(Handle h) noexcept { FreeLibrary(h); }
+  static void Close(Handle h) noexcept { CloseFn(h); }
 };
 }  // namespace Traits
 
-using TKernelHandle = TOwned<Traits::Kernel>;
-using TFileHandle = TOwned<Traits::File>;
-using TFindHandle = TOwned<Traits::Find>;
-using TWinHttpHandle = TOwned<Traits::WinHttp>;
-using TRegKey = TOwned<Traits::RegKey>;
-using TGlobalMemory = TOwned<Traits::Global>;
-using TLocalMemory = TOwned<Traits::Local>;
+using TKernelHandle = TOwned<Traits::Null<HANDLE, &CloseHandle>>;
+using TFileHandle = TOwned<Traits::Invalid<&CloseHandle>>;
+using TFindHandle = TOwned<Traits::Invalid<&FindClose>>;
+using TWinHttpHandle = TOwned<Traits::Null<HINTERNET, &WinHttpCloseHandle>>;
+using TRegKey = TOwned<Traits::Null<HKEY, &RegCloseKey>>;
+using TGlobalMemory = TOwned<Traits::Null<HGLOBAL, &GlobalFree>>;
+using TLocalMemory = TOwned<Traits::Null<HLOCAL, &LocalFree>>;
 template <typename T>
-using TGdiObject = TOwned<Traits::Gdi<T>>;
+using TGdiObject = TOwned<Traits::Null<T, &DeleteObject>>;
 using TFont = TGdiObject<HFONT>;
 using TBitmap = TGdiObject<HBITMAP>;
 using TBrush = TGdiObject<HBRUSH>;
 using TPen = TGdiObject<HPEN>;
 using TRegion = TGdiObject<HRGN>;
-using TIcon = TOwned<Traits::Icon>;
-using TMemoryDC = TOwned<Traits::MemoryDC>;
-using TModule = TOwned<Traits::Module>;
+using TIcon = TOwned<Traits::Null<HICON, &DestroyIcon>>;
+using TMemoryDC = TOwned<Traits::Null<HDC, &DeleteDC>>;
+using TModule = TOwned<Traits::Null<HMODULE, &FreeLibrary>>;
 
 // A window's device context, given back to the window it came from.
 class TWindowDC {
