@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "system/file_stream.h"
+#include "system/handles.h"
 #include "system/zip_core.h"
 
 namespace {
@@ -47,11 +48,9 @@ class TFolderOutput final : public TZipOutput {
   void SetDosTime(uint16_t date, uint16_t time) {
     FILETIME local{}, utc{};
     if (!DosDateTimeToFileTime(date, time, &local) || !LocalFileTimeToFileTime(&local, &utc)) return;
-    HANDLE handle = ::CreateFileW(FPath.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return;
-    SetFileTime(handle, &utc, nullptr, &utc);
-    CloseHandle(handle);
+    const Sys::TFileHandle file(CreateFileW(FPath.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file) SetFileTime(file.Get(), &utc, nullptr, &utc);
   }
 
   std::wstring FDestination;
