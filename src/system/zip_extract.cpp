@@ -34,6 +34,14 @@ class TFolderOutput final : public TZipOutput {
   }
   void BeginFile(const TZipItem& item) override {
     FPath = JoinZipPath(FDestination, item.Name);
+    // Windows refuses to replace a hidden or system file with a plain one ("Access is denied"),
+    // so a release that once shipped a desktop.ini would block every later update. Those two
+    // attributes go first; a read-only file still refuses, as it should.
+    const DWORD attributes = GetFileAttributesW(FPath.c_str());
+    const DWORD hiddenOrSystem = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & hiddenOrSystem) &&
+        !(attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)))
+      SetFileAttributesW(FPath.c_str(), attributes & ~hiddenOrSystem);
     FFile.emplace(TFileStream::Create(FPath));
   }
   void Write(const void* data, size_t count) override { FFile->Write(data, count); }
