@@ -1,6 +1,9 @@
 // Program entry: the application object, the run mode, the window and the message loop.
 #include <windows.h>
 #include <objbase.h>
+#include <delayimp.h>
+
+#include <string>
 
 #include "app/app_state.h"
 #include "app/command_line_win.h"
@@ -8,6 +11,7 @@
 #include "system/main_queue.h"
 #include "skin/controls.h"
 #include "system/handles.h"
+#include "system/text.h"
 #include "system/win_error.h"
 
 namespace {
@@ -43,7 +47,20 @@ void BecomeDpiAware() {
   if (fn) fn(reinterpret_cast<HANDLE>(static_cast<INT_PTR>(-4)));  // per monitor, version 2
 }
 
+// WinHTTP, version.dll and msimg32 are delay-loaded (src/app/CMakeLists.txt): each comes by the
+// full path of the system folder, also on systems that lack SetDefaultDllDirectories.
+FARPROC WINAPI LoadFromSystemFolder(unsigned reason, PDelayLoadInfo info) {
+  if (reason != dliNotePreLoadLibrary) return nullptr;
+  wchar_t folder[MAX_PATH];
+  const UINT len = GetSystemDirectoryW(folder, MAX_PATH);
+  if (len == 0 || len >= MAX_PATH) return nullptr;
+  const std::wstring path = std::wstring(folder, len) + L"\\" + Widen(info->szDll);
+  return reinterpret_cast<FARPROC>(LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+}
+
 }  // namespace
+
+PfnDliHook __pfnDliNotifyHook2 = LoadFromSystemFolder;
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand) {
   // Libraries that are not the system's known ones come from the system folder only, never from
