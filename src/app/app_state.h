@@ -46,13 +46,7 @@ inline constexpr wchar_t ProductAfterUpdate[] = L"-mrv_del";       // given to t
 struct TApplication {
   // The taskbar button belongs to the main window itself.
   bool MainFormOnTaskBar = true;
-  // When the message loop starts, the main window is shown only if this is set. The silent
-  // mode clears it; the start-up check sets it again when the window is to be shown.
-  bool ShowMainForm = true;
   TFormLauncher* MainForm = nullptr;
 };
 extern TApplication Application;
 
-// True when an argument of the process command line after the program's path is "-" or "/"
-// followed by switchText (compared ignoring case when ignoreCase is set).
-bool HasCommandLineSwitch(const std::wstring& switchText, bool ignoreCase);

@@ -25,10 +25,3 @@ bool HasSwitch(const std::wstring& commandLine, const std::wstring& switchText, 
 bool AsciiEquals(const std::wstring& a, const std::wstring& b, bool ignoreCase);
 
 }  // namespace CommandLine
-
-#ifdef _WIN32
-namespace CommandLine {
-// CompareStringW with LOCALE_USER_DEFAULT, NORM_IGNORECASE when case is ignored.
-bool SystemEquals(const std::wstring& a, const std::wstring& b, bool ignoreCase);
-}  // namespace CommandLine
-#endif

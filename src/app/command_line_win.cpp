@@ -1,6 +1,7 @@
+#include "app/command_line_win.h"
+
 #include <windows.h>
 
-#include "app/app_state.h"
 #include "app/command_line.h"
 
 namespace CommandLine {

@@ -3,6 +3,9 @@
 #include <exception>
 
 #include "app/app_state.h"
+#include "app/command_line_win.h"
+#include "app/update_job.h"
+#include "system/main_queue.h"
 #include "system/win_error.h"
 #include "resource_ids.h"
 
@@ -40,13 +43,12 @@ int CALLBACK FontFound(const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM found)
 }
 
 bool FontFamilyInstalled(const wchar_t* family) {
-  HDC dc = GetDC(nullptr);
+  const Sys::TWindowDC dc(nullptr);
   LOGFONTW lf{};
   lf.lfCharSet = DEFAULT_CHARSET;
   lstrcpynW(lf.lfFaceName, family, LF_FACESIZE);
   bool found = false;
-  EnumFontFamiliesExW(dc, &lf, FontFound, reinterpret_cast<LPARAM>(&found), 0);
-  ReleaseDC(nullptr, dc);
+  EnumFontFamiliesExW(dc.Get(), &lf, FontFound, reinterpret_cast<LPARAM>(&found), 0);
   return found;
 }
 
@@ -121,9 +123,6 @@ TFormLauncher::~TFormLauncher() {
     SetWindowLongPtrW(FHandle, GWLP_USERDATA, 0);
     DestroyWindow(FHandle);
   }
-  if (FFont) DeleteObject(FFont);
-  if (FIconBig) DestroyIcon(FIconBig);
-  if (FIconSmall) DestroyIcon(FIconSmall);
 }
 
 void TFormLauncher::FormCreate(TObject*) {
@@ -137,13 +136,22 @@ void TFormLauncher::FormCreate(TObject*) {
     btnUpdate.SetImageIndex(0);
     ProgressBar.SetVisible(false);
     // State Ready. In the silent mode the start-up check follows.
-    if (HasCommandLineSwitch(Switches::CheckMorvane, true)) RunStartupCheck();
+    if (HasCommandLineSwitch(Switches::CheckMorvane, true)) FStartupDecision = RunStartupCheck(*this);
   } catch (...) {
     // Nothing is shown: the window closes. A debugger still sees why.
     DebugReportCurrentException(L"start-up check");
     Close();
+    FStartupDecision = TStartupDecision::Closed;
   }
 }
+
+void TFormLauncher::btnUpdateClick(TObject*) { RunUpdateCommand(*this); }
+
+void TFormLauncher::UpdateProgram(const std::wstring& folderLink, const std::wstring& packageName) {
+  StartUpdateJob(*this, folderLink, packageName);
+}
+
+void TFormLauncher::InstallUpdate() { InstallDownloadedUpdate(*this); }
 
 void TFormLauncher::FormClose(TObject*, TCloseAction&) {}
 
@@ -159,7 +167,9 @@ void TFormLauncher::Close() {
   FormClose(this, action);
   if (action == caNone) return;
   FClosed = true;
-  // Closing the window ends the program; nothing waits for background work.
+  // Closing the window ends the program; nothing waits for background work, and nothing that
+  // work still posts runs any more.
+  MainQueue::Stop();
   ShowWindow(FHandle, SW_HIDE);
   PostQuitMessage(0);
 }
@@ -189,30 +199,28 @@ void TFormLauncher::Realign() {
 
 void TFormLauncher::ApplyDpi(int dpi, const RECT* suggested) {
   FDpi = dpi > 0 ? dpi : 96;
-  HFONT old = FFont;
-  FFont = CreateFontW(-Skin::Scale(kFontHeight, FDpi), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+  Sys::TFont font(CreateFontW(-Skin::Scale(kFontHeight, FDpi), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
                       OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH,
-                      LauncherFontFamily().c_str());
-  SendMessageW(FHandle, WM_SETFONT, reinterpret_cast<WPARAM>(FFont), FALSE);
+                      LauncherFontFamily().c_str()));
+  SendMessageW(FHandle, WM_SETFONT, reinterpret_cast<WPARAM>(font.Get()), FALSE);
   Skin::TControl* controls[] = {&sImage1, &sWebBrowser1, &sPanel2,     &sPanel3,
                                 &sPanel1, &lblStatus,    &ProgressBar, &btnUpdate};
   for (Skin::TControl* c : controls) {
     c->SetDpi(FDpi);
-    c->SetFont(FFont);
+    c->SetFont(font.Get());
   }
-  if (old) DeleteObject(old);
+  // The old font goes only now that nothing uses it any more.
+  FFont = std::move(font);
 
   HINSTANCE instance = GetModuleHandleW(nullptr);
-  HICON big = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_MORVANE), IMAGE_ICON,
-                                            Skin::Scale(32, FDpi), Skin::Scale(32, FDpi), 0));
-  HICON small = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_MORVANE), IMAGE_ICON,
-                                              Skin::Scale(16, FDpi), Skin::Scale(16, FDpi), 0));
-  if (big) SendMessageW(FHandle, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big));
-  if (small) SendMessageW(FHandle, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
-  if (FIconBig) DestroyIcon(FIconBig);
-  if (FIconSmall) DestroyIcon(FIconSmall);
-  FIconBig = big;
-  FIconSmall = small;
+  Sys::TIcon big(static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_MORVANE), IMAGE_ICON,
+                                               Skin::Scale(32, FDpi), Skin::Scale(32, FDpi), 0)));
+  Sys::TIcon small(static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_MORVANE), IMAGE_ICON,
+                                                 Skin::Scale(16, FDpi), Skin::Scale(16, FDpi), 0)));
+  if (big) SendMessageW(FHandle, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big.Get()));
+  if (small) SendMessageW(FHandle, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small.Get()));
+  FIconBig = std::move(big);
+  FIconSmall = std::move(small);
 
   RECT r{0, 0, Skin::Scale(kClientWidth, FDpi), Skin::Scale(kClientHeight, FDpi)};
   if (auto adjust = AdjustForDpiFunction()) {

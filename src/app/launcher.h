@@ -24,7 +24,9 @@
 
 #include <string>
 
-#include "skin/controls.h"
+#include "app/launcher_window.h"
+#include "app/startup_check.h"
+#include "system/handles.h"
 
 enum TCloseAction { caNone, caHide, caFree, caMinimize };
 
@@ -39,7 +41,7 @@ inline constexpr int ProgressBar = 1007;
 inline constexpr int btnUpdate = 1008;
 }  // namespace LauncherIds
 
-class TFormLauncher : public TObject {
+class TFormLauncher final : public TLauncherWindow {
  public:
   // Creates the window hidden, with all its controls, and runs FormCreate to completion.
   TFormLauncher();
@@ -49,38 +51,24 @@ class TFormLauncher : public TObject {
 
   HWND Handle() const { return FHandle; }
 
-  // Controls.
-  Skin::TsImage sImage1;
-  Skin::TsWebBrowser sWebBrowser1;
-  Skin::TsPanel sPanel2;
-  Skin::TsPanel sPanel3;
-  Skin::TsPanel sPanel1;
-  Skin::TLabel lblStatus;
-  Skin::TsGauge ProgressBar;
-  Skin::TsButton btnUpdate;
-  Skin::TsCharImageList sCharImageList1;
-
   // Handlers.
   void FormCreate(TObject* sender);
   void FormClose(TObject* sender, TCloseAction& action);
-  void btnUpdateClick(TObject* sender);  // update_job.cpp
+  void btnUpdateClick(TObject* sender);
 
-  // The download and install job (update_job.cpp).
+  // The download and install job (update_job.h).
   void UpdateProgram(const std::wstring& folderLink, const std::wstring& packageName);
   void InstallUpdate();
 
-  // Release folder lookups and the version comparison; they use nothing of the window.
-  std::wstring GetFileLink(const std::wstring& folderLink, const std::wstring& fileName);
-  std::wstring GetRemoteVersion(const std::wstring& folderLink, const std::wstring& fileName);
-  int CompareVersions(const std::wstring& first, const std::wstring& second);
+  // What FormCreate decided: in the silent mode the start-up check's answer; otherwise the
+  // window is to be shown.
+  TStartupDecision StartupDecision() const { return FStartupDecision; }
 
-  // Asks the window to close. During creation this only hides the still invisible window;
-  // afterwards it runs FormClose and ends the message loop.
-  void Close();
+  void Close() override;
+  bool Closed() const override { return FClosed; }
+  void Realign() override;
   // The first showing, with the show command the process was started with.
   void Show(int showCommand);
-  // Lays the controls out again (after a control was shown, hidden or re-aligned).
-  void Realign();
   // Handles keys meant for the whole window (Enter presses the default button).
   // True when the message was consumed.
   bool PreTranslateMessage(const MSG& msg);
@@ -88,29 +76,22 @@ class TFormLauncher : public TObject {
   int Dpi() const { return FDpi; }
 
  private:
-  // The silent start-up check that runs during creation (startup_check.cpp).
-  void RunStartupCheck();
   void ApplyDpi(int dpi, const RECT* suggested);
   void PlaceOnDesktop();
   LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam);
   static LRESULT CALLBACK StaticProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
   HWND FHandle = nullptr;
-  HFONT FFont = nullptr;
-  HICON FIconBig = nullptr;
-  HICON FIconSmall = nullptr;
+  Sys::TFont FFont;
+  Sys::TIcon FIconBig;
+  Sys::TIcon FIconSmall;
   int FDpi = 96;
   bool FCreating = false;
   bool FClosed = false;
+  TStartupDecision FStartupDecision = TStartupDecision::ShowWindow;
 };
 
 extern TFormLauncher* FormLauncher;
-
-// The base folder of the product folder: LOCALAPPDATA with a trailing backslash, or empty.
-std::wstring LocalAppDataBase();
-// Full path and file name of the program's own executable.
-std::wstring OwnExePath();
-std::wstring OwnExeName();
 
 // Window font family: "Segoe UI", or a sound UI font where that is missing.
 std::wstring LauncherFontFamily();

@@ -1,11 +1,17 @@
 // Program entry: the application object, the run mode, the window and the message loop.
 #include <windows.h>
 #include <objbase.h>
+#include <delayimp.h>
+
+#include <string>
 
 #include "app/app_state.h"
+#include "app/command_line_win.h"
 #include "app/launcher.h"
 #include "system/main_queue.h"
 #include "skin/controls.h"
+#include "system/handles.h"
+#include "system/text.h"
 #include "system/win_error.h"
 
 namespace {
@@ -41,31 +47,53 @@ void BecomeDpiAware() {
   if (fn) fn(reinterpret_cast<HANDLE>(static_cast<INT_PTR>(-4)));  // per monitor, version 2
 }
 
+// WinHTTP, version.dll and msimg32 are delay-loaded (src/app/CMakeLists.txt): each comes by the
+// full path of the system folder, also on systems that lack SetDefaultDllDirectories.
+FARPROC WINAPI LoadFromSystemFolder(unsigned reason, PDelayLoadInfo info) {
+  if (reason != dliNotePreLoadLibrary) return nullptr;
+  wchar_t folder[MAX_PATH];
+  const UINT len = GetSystemDirectoryW(folder, MAX_PATH);
+  if (len == 0 || len >= MAX_PATH) return nullptr;
+  const std::wstring path = std::wstring(folder, len) + L"\\" + Widen(info->szDll);
+  return reinterpret_cast<FARPROC>(LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+}
+
 }  // namespace
 
+PfnDliHook __pfnDliNotifyHook2 = LoadFromSystemFolder;
+
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand) {
+  // Libraries that are not the system's known ones come from the system folder only, never from
+  // the folder the program was started from (a Downloads folder may hold anything). Looked up,
+  // since Windows 7 has it only with its loader update.
+  using SetDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+  if (const auto set = SystemProc<SetDllDirectoriesFn>(L"kernel32.dll", "SetDefaultDllDirectories"))
+    set(LOAD_LIBRARY_SEARCH_SYSTEM32);
   try {
     BecomeDpiAware();
     // The application object: COM for the main thread as a single-threaded apartment.
-    const HRESULT com = CoInitialize(nullptr);
+    const Sys::TComInit com;
     MainQueue::Initialize();
     Skin::AnswerVersionRequest(GetCommandLineW());
 
     Application.MainFormOnTaskBar = true;
-    if (HasCommandLineSwitch(Switches::CheckMorvane, true)) Application.ShowMainForm = false;
+    const bool silent = HasCommandLineSwitch(Switches::CheckMorvane, true);
     FormLauncher = new TFormLauncher();
     Application.MainForm = FormLauncher;
 
-    if (Application.ShowMainForm && FormLauncher->Handle()) {
+    // The silent mode shows the window only when the start-up check offers the update.
+    const bool show = !silent || FormLauncher->StartupDecision() == TStartupDecision::ShowWindow;
+    if (show && FormLauncher->Handle()) {
       FormLauncher->Show(showCommand);
       RunMessageLoop();
     }
 
+    // Nothing posted from here on reaches the window being destroyed.
+    MainQueue::Stop();
     Application.MainForm = nullptr;
     delete FormLauncher;
     FormLauncher = nullptr;
     ReleaseUnitState();
-    if (SUCCEEDED(com)) CoUninitialize();
   } catch (...) {
     // The program sets no exit code of its own.
     DebugReportCurrentException(L"entry");

@@ -1,51 +1,54 @@
-// The silent start-up check ("-checkmorvane"): with nothing newer the program ends unseen;
-// with a newer release "Morvane.exe" relaunches a copy of itself, and the copy shows the
-// window ready to update, with the release notes.
+#include "app/startup_check.h"
+
 #include <windows.h>
 #include <shellapi.h>
 
 #include "app/app_state.h"
 #include "app/changes.h"
-#include "app/launcher.h"
+#include "app/paths.h"
+#include "app/published_version.h"
 #include "system/processes.h"
-#include "system/text.h"
-#include "system/version_info.h"
+#include "system/win_error.h"
 
-void TFormLauncher::RunStartupCheck() {
-  sWebBrowser1.SetVisible(true);
-  sWebBrowser1.SetAlignClient(true);
-  sImage1.SetVisible(false);
-  sImage1.SetAlignClient(false);
-  Realign();
+TStartupDecision RunStartupCheck(TLauncherWindow& window) {
+  window.sWebBrowser1.SetVisible(true);
+  window.sWebBrowser1.SetAlignClient(true);
+  window.sImage1.SetVisible(false);
+  window.sImage1.SetAlignClient(false);
+  window.Realign();
 
-  const std::wstring published = GetRemoteVersion(PublicFolderLink(), Names::VersionFile);
-  if (published.empty()) {
-    lblStatus.SetText(L"Не удалось получить версию обновления.");
-    return;
+  const TPublishedRelease release = CheckPublishedRelease();
+  if (release == TPublishedRelease::Blank) {
+    window.lblStatus.SetText(L"Не удалось получить версию обновления.");
+    return TStartupDecision::StayHidden;
   }
-  InstalledVersion = GetFileVersionString(LocalAppDataBase() + Names::InstalledProductExe);
   const bool runsAsLauncher = OwnExeName() == Names::LauncherExe;
 
-  if (CompareVersions(InstalledVersion, published) < 0) {
+  if (release == TPublishedRelease::Newer) {
     if (runsAsLauncher) {
       const std::wstring copy = LocalAppDataBase() + Names::RelaunchedCopyPath;
-      if (CopyFileW(OwnExePath().c_str(), copy.c_str(), FALSE)) {
-        ShellExecuteW(nullptr, L"open", copy.c_str(), Switches::RelaunchParams, nullptr, SW_SHOWNORMAL);
-        Close();
-      }
-      return;
+      if (!CopyFileW(OwnExePath().c_str(), copy.c_str(), FALSE)) return TStartupDecision::StayHidden;
+      ShellExecuteW(nullptr, L"open", copy.c_str(), Switches::RelaunchParams, nullptr, SW_SHOWNORMAL);
+      window.Close();
+      return TStartupDecision::Closed;
     }
-    Application.ShowMainForm = true;
-    ProgressBar.SetProgress(0);
-    btnUpdate.SetCaption(L"Обновить");
-    btnUpdate.SetImageIndex(1);
-    ProgressBar.SetVisible(false);
-    ShowChanges(PublicFolderLink(), sWebBrowser1);
-    return;
+    // From here on the window is shown, whatever the notes do.
+    window.ProgressBar.SetProgress(0);
+    window.btnUpdate.SetCaption(L"Обновить");
+    window.btnUpdate.SetImageIndex(1);
+    window.ProgressBar.SetVisible(false);
+    try {
+      ShowChanges(PublicFolderLink(), window.sWebBrowser1);
+    } catch (...) {
+      // The window is shown all the same, with an empty web view.
+      DebugReportCurrentException(L"release notes");
+    }
+    return TStartupDecision::ShowWindow;
   }
 
   // Current or newer: the launcher started as "Morvane.exe" ends every instance of that name,
   // its own process among them.
   if (IsProcessRunning(Names::LauncherExe) && runsAsLauncher) KillProcessByName(Names::LauncherExe);
-  Close();
+  window.Close();
+  return TStartupDecision::Closed;
 }

@@ -55,22 +55,8 @@ TFileStream TFileStream::Open(const std::wstring& path, DWORD share) {
   return TFileStream(handle, path);
 }
 
-TFileStream::TFileStream(TFileStream&& other) noexcept
-    : FHandle(std::exchange(other.FHandle, INVALID_HANDLE_VALUE)), FFileName(std::move(other.FFileName)) {}
-
-TFileStream& TFileStream::operator=(TFileStream&& other) noexcept {
-  if (this != &other) {
-    Close();
-    FHandle = std::exchange(other.FHandle, INVALID_HANDLE_VALUE);
-    FFileName = std::move(other.FFileName);
-  }
-  return *this;
-}
-
-TFileStream::~TFileStream() { Close(); }
-
 void TFileStream::Close() {
-  if (FHandle != INVALID_HANDLE_VALUE) CloseHandle(std::exchange(FHandle, INVALID_HANDLE_VALUE));
+  FHandle.Reset();
 }
 
 void TFileStream::Write(const void* data, size_t count) {
@@ -78,7 +64,7 @@ void TFileStream::Write(const void* data, size_t count) {
   while (count > 0) {
     const DWORD chunk = static_cast<DWORD>(count > 0x40000000 ? 0x40000000 : count);
     DWORD written = 0;
-    if (!WriteFile(FHandle, p, chunk, &written, nullptr) || written == 0)
+    if (!WriteFile(FHandle.Get(), p, chunk, &written, nullptr) || written == 0)
       throw Exception(L"Stream write error");
     p += written;
     count -= written;
@@ -91,7 +77,7 @@ size_t TFileStream::Read(void* data, size_t count) {
   while (count > 0) {
     const DWORD chunk = static_cast<DWORD>(count > 0x40000000 ? 0x40000000 : count);
     DWORD read = 0;
-    if (!ReadFile(FHandle, p, chunk, &read, nullptr)) throw Exception(L"Stream read error");
+    if (!ReadFile(FHandle.Get(), p, chunk, &read, nullptr)) throw Exception(L"Stream read error");
     if (read == 0) break;
     p += read;
     count -= read;
@@ -102,25 +88,25 @@ size_t TFileStream::Read(void* data, size_t count) {
 
 int64_t TFileStream::Size() {
   LARGE_INTEGER size{};
-  if (!GetFileSizeEx(FHandle, &size)) return 0;
+  if (!GetFileSizeEx(FHandle.Get(), &size)) return 0;
   return size.QuadPart;
 }
 
 int64_t TFileStream::Position() {
   LARGE_INTEGER zero{}, pos{};
-  if (!SetFilePointerEx(FHandle, zero, &pos, FILE_CURRENT)) return 0;
+  if (!SetFilePointerEx(FHandle.Get(), zero, &pos, FILE_CURRENT)) return 0;
   return pos.QuadPart;
 }
 
 void TFileStream::Seek(int64_t position) {
   LARGE_INTEGER to{};
   to.QuadPart = position;
-  SetFilePointerEx(FHandle, to, nullptr, FILE_BEGIN);
+  SetFilePointerEx(FHandle.Get(), to, nullptr, FILE_BEGIN);
 }
 
 void TFileStream::SetSize(int64_t size) {
   const int64_t position = Position();
   Seek(size);
-  if (!SetEndOfFile(FHandle)) throw Exception(L"Stream write error");
+  if (!SetEndOfFile(FHandle.Get())) throw Exception(L"Stream write error");
   Seek(position < size ? position : size);
 }

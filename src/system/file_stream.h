@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "system/handles.h"
 #include "system/stream.h"
 
 class TFileStream final : public TStream {
@@ -15,11 +16,10 @@ class TFileStream final : public TStream {
   // An existing file for reading, with the given share mode. Raises "Cannot open file "%s". %s".
   static TFileStream Open(const std::wstring& path, DWORD share = 0);
 
-  TFileStream(TFileStream&& other) noexcept;
-  TFileStream& operator=(TFileStream&& other) noexcept;
+  TFileStream(TFileStream&& other) noexcept = default;
+  TFileStream& operator=(TFileStream&& other) noexcept = default;
   TFileStream(const TFileStream&) = delete;
   TFileStream& operator=(const TFileStream&) = delete;
-  ~TFileStream() override;
 
   void Write(const void* data, size_t count) override;
   size_t Read(void* data, size_t count) override;
@@ -28,13 +28,13 @@ class TFileStream final : public TStream {
   void Seek(int64_t position) override;
   void SetSize(int64_t size) override;
 
-  HANDLE Handle() const { return FHandle; }
+  HANDLE Handle() const { return FHandle.Get(); }
   const std::wstring& FileName() const { return FFileName; }
   void Close();
 
  private:
   TFileStream(HANDLE handle, std::wstring path) : FHandle(handle), FFileName(std::move(path)) {}
-  HANDLE FHandle = INVALID_HANDLE_VALUE;
+  Sys::TFileHandle FHandle;
   std::wstring FFileName;
 };
 

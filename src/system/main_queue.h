@@ -21,5 +21,8 @@ void Post(std::function<void()> proc);
 void Send(const std::function<void()>& proc);
 // Runs every procedure queued so far; main thread only.
 void RunPending();
+// The main window has closed: procedures still queued are dropped and later ones never run
+// (Send then returns without running its procedure). Main thread only; cannot be undone.
+void Stop();
 
 }  // namespace MainQueue

@@ -7,60 +7,29 @@
 #include <shobjidl.h>
 
 #include "system/errors.h"
+#include "system/handles.h"
 #include "system/win_error.h"
 
 namespace {
 const wchar_t kShellLinkClassText[] = L"{00021401-0000-0000-C000-000000000046}";
 
-template <typename T>
-class TComRef {
- public:
-  TComRef() = default;
-  ~TComRef() { Reset(); }
-  TComRef(const TComRef&) = delete;
-  TComRef& operator=(const TComRef&) = delete;
-  T** Out() {
-    Reset();
-    return &FPtr;
-  }
-  T* operator->() const { return FPtr; }
-  T* Get() const { return FPtr; }
-  void Reset() {
-    if (FPtr != nullptr) {
-      FPtr->Release();
-      FPtr = nullptr;
-    }
-  }
-
- private:
-  T* FPtr = nullptr;
-};
-
-class TComScope {
- public:
-  TComScope() { (void)CoInitialize(nullptr); }
-  ~TComScope() { CoUninitialize(); }
-  TComScope(const TComScope&) = delete;
-  TComScope& operator=(const TComScope&) = delete;
-};
-
 void Write(const std::wstring& target, const std::wstring& linkName, const std::wstring& workDir,
            const std::wstring& iconFile) {
-  TComRef<IUnknown> object;
+  Sys::TComPtr<IUnknown> object;
   const HRESULT created = CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
-                                           IID_IUnknown, reinterpret_cast<void**>(object.Out()));
+                                           IID_IUnknown, object.PutVoid());
   if (FAILED(created))
     throw Exception(SysErrorMessage(static_cast<DWORD>(created)) + L", ClassID: " + kShellLinkClassText);
 
-  TComRef<IShellLinkW> link;
-  if (FAILED(object->QueryInterface(IID_IShellLinkW, reinterpret_cast<void**>(link.Out()))))
+  Sys::TComPtr<IShellLinkW> link;
+  if (FAILED(object->QueryInterface(IID_IShellLinkW, link.PutVoid())))
     throw Exception(L"Interface not supported");
   link->SetPath(target.c_str());
   link->SetWorkingDirectory(workDir.c_str());
   if (!iconFile.empty()) link->SetIconLocation(iconFile.c_str(), 0);
 
-  TComRef<IPersistFile> file;
-  if (FAILED(object->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(file.Out()))))
+  Sys::TComPtr<IPersistFile> file;
+  if (FAILED(object->QueryInterface(IID_IPersistFile, file.PutVoid())))
     throw Exception(L"Interface not supported");
 
   std::wstring folder = GetDesktopFolder();
@@ -80,6 +49,7 @@ std::wstring GetDesktopFolder() {
 
 void CreateDesktopShortcut(const std::wstring& target, const std::wstring& linkName,
                            const std::wstring& workDir, const std::wstring& iconFile) {
-  TComScope com;
+  // COM for this call only; its result is not looked at (an apartment may already exist).
+  const Sys::TComInit com;
   Write(target, linkName, workDir, iconFile);
 }

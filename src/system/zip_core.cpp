@@ -335,31 +335,39 @@ bool DosDateTimeValid(uint16_t date, uint16_t time) {
   return day <= kDays[month - 1] + (month == 2 && leap ? 1 : 0);
 }
 
+namespace {
+// Reads an entry's local header and decides from it and the central header whether the entry can
+// be written at all: its signature, its method and its name. Fills the name, the local date and
+// time and the data offset.
+void JudgeEntry(TZipSource& source, TZipItem& item) {
+  unsigned char h[kLocalSize];
+  ReadExact(source, item.LocalHeaderOffset, h, 4);
+  if (Get32(h) != kLocalSignature) Fail(L"Invalid Zip Local Header signature");
+  ReadExact(source, item.LocalHeaderOffset, h, sizeof(h));
+  item.DosTime = Get16(h + 10);
+  item.DosDate = Get16(h + 12);
+  const uint16_t nameLength = Get16(h + 26), extraLength = Get16(h + 28);
+  item.DataOffset = item.LocalHeaderOffset + kLocalSize + nameLength + extraLength;
+  if (item.Method != 0 && item.Method != 8) Fail(L"Item not found");
+  const std::string localExtra = ReadBytes(source, item.LocalHeaderOffset + kLocalSize + nameLength, extraLength);
+  item.Name = DecodeZipName(item.RawName, item.Flags, localExtra);
+  if (ZipNameHasInvalidChars(item.Name)) Fail(L"Invalid characters in path");
+  if (ZipNameIsUnsafe(item.Name)) throw Exception(L"Unsafe path in archive: " + item.Name);
+}
+}  // namespace
+
 void ExtractZip(TZipSource& source, TZipOutput& output) {
   std::vector<TZipItem> items = ReadCentralDirectory(source);
-  for (TZipItem& item : items) {
-    unsigned char h[kLocalSize];
-    ReadExact(source, item.LocalHeaderOffset, h, 4);
-    if (Get32(h) != kLocalSignature) Fail(L"Invalid Zip Local Header signature");
-    ReadExact(source, item.LocalHeaderOffset, h, sizeof(h));
-    item.DosTime = Get16(h + 10);
-    item.DosDate = Get16(h + 12);
-    const uint16_t nameLength = Get16(h + 26), extraLength = Get16(h + 28);
-    const uint64_t dataOffset = item.LocalHeaderOffset + kLocalSize + nameLength + extraLength;
-
+  // The whole archive is judged before anything is written: an entry that could never be
+  // written fails the extraction while the destination is still untouched.
+  for (TZipItem& item : items) JudgeEntry(source, item);
+  for (const TZipItem& item : items) {
     std::unique_ptr<TDecoder> decoder;
     if (item.Method == 0) {
-      decoder = std::make_unique<TStoredDecoder>(source, dataOffset, item.CompressedSize);
-    } else if (item.Method == 8) {
-      decoder = std::make_unique<TInflateDecoder>(source, dataOffset, item.CompressedSize);
+      decoder = std::make_unique<TStoredDecoder>(source, item.DataOffset, item.CompressedSize);
     } else {
-      Fail(L"Item not found");
+      decoder = std::make_unique<TInflateDecoder>(source, item.DataOffset, item.CompressedSize);
     }
-
-    const std::string localExtra = ReadBytes(source, item.LocalHeaderOffset + kLocalSize + nameLength, extraLength);
-    item.Name = DecodeZipName(item.RawName, item.Flags, localExtra);
-    if (ZipNameHasInvalidChars(item.Name)) Fail(L"Invalid characters in path");
-    if (ZipNameIsUnsafe(item.Name)) throw Exception(L"Unsafe path in archive: " + item.Name);
 
     output.MakeFolder(item);
     if (item.IsFolder()) continue;

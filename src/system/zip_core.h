@@ -39,6 +39,7 @@ struct TZipItem {
   uint64_t CompressedSize = 0;
   uint64_t UncompressedSize = 0;
   uint64_t LocalHeaderOffset = 0;
+  uint64_t DataOffset = 0;     // where the entry's data begins, past its local header
   std::string RawName;         // the central header's name bytes
   bool IsFolder() const { return !Name.empty() && Name.back() == L'\\'; }
 };
@@ -58,7 +59,9 @@ class TZipOutput {
 };
 
 // Extracts every entry of the archive into the output; raises Exception on the first failure
-// and leaves what was written so far.
+// and leaves what was written so far. Entries that cannot be written at all (a damaged header,
+// an unsupported method, an invalid or unsafe name) fail before the first entry is written;
+// damaged data shows only while writing.
 void ExtractZip(TZipSource& source, TZipOutput& output);
 
 // The name bytes of an entry decoded by the archive's rules, with "/" turned into "\".

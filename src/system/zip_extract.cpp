@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "system/file_stream.h"
+#include "system/handles.h"
 #include "system/zip_core.h"
 
 namespace {
@@ -33,6 +34,14 @@ class TFolderOutput final : public TZipOutput {
   }
   void BeginFile(const TZipItem& item) override {
     FPath = JoinZipPath(FDestination, item.Name);
+    // Windows refuses to replace a hidden or system file with a plain one ("Access is denied"),
+    // so a release that once shipped a desktop.ini would block every later update. Those two
+    // attributes go first; a read-only file still refuses, as it should.
+    const DWORD attributes = GetFileAttributesW(FPath.c_str());
+    const DWORD hiddenOrSystem = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & hiddenOrSystem) &&
+        !(attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)))
+      SetFileAttributesW(FPath.c_str(), attributes & ~hiddenOrSystem);
     FFile.emplace(TFileStream::Create(FPath));
   }
   void Write(const void* data, size_t count) override { FFile->Write(data, count); }
@@ -47,11 +56,9 @@ class TFolderOutput final : public TZipOutput {
   void SetDosTime(uint16_t date, uint16_t time) {
     FILETIME local{}, utc{};
     if (!DosDateTimeToFileTime(date, time, &local) || !LocalFileTimeToFileTime(&local, &utc)) return;
-    HANDLE handle = ::CreateFileW(FPath.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return;
-    SetFileTime(handle, &utc, nullptr, &utc);
-    CloseHandle(handle);
+    const Sys::TFileHandle file(CreateFileW(FPath.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file) SetFileTime(file.Get(), &utc, nullptr, &utc);
   }
 
   std::wstring FDestination;

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "app/command_line.h"
+#ifdef _WIN32
+#include "app/command_line_win.h"
+#endif
 
 namespace {
 

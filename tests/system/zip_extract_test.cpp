@@ -251,12 +251,62 @@ TEST_F(ZipExtractTest, UnsafeNamesWriteNothingOutside) {
     EXPECT_FALSE(Exists(L"\\escape.txt")) << name;
     EXPECT_FALSE(Exists(L"C:\\escape.txt")) << name;
     EXPECT_FALSE(Exists(FDest + L"sub")) << name;
-    size_t count = 0;
-    for (const auto& f : fs::directory_iterator(fs::path(FDest))) {
-      EXPECT_EQ(f.path().filename().wstring(), L"first.txt") << name;
-      ++count;
-    }
-    EXPECT_EQ(count, 1u) << name;
+    // The archive is judged whole before the first write: not even the safe entry is written.
+    EXPECT_FALSE(Exists(FDest + L"first.txt")) << name;
+    EXPECT_FALSE(Exists(FDest)) << name;
   }
+}
+
+// An installed product and an archive that could never be written whole: whatever entry
+// spoils it, and however late in the archive it stands, the product stays byte for byte.
+TEST_F(ZipExtractTest, ArchiveThatCannotBeWrittenWholeLeavesTheProductAsItWas) {
+  const std::string installed = BuildZip({Entry("Tandrel.exe", "old program"), Entry("docs/Changes.txt", "old notes")});
+  ASSERT_EQ(Extract(installed), L"");
+  const auto snapshot = [&] {
+    std::string all;
+    for (const auto& f : fs::recursive_directory_iterator(fs::path(FDest))) {
+      const std::u8string rel = f.path().lexically_relative(fs::path(FDest)).generic_u8string();
+      all += std::string(rel.begin(), rel.end()) + "=" + (f.is_regular_file() ? ReadWholeFile(f.path()) : "") + "\n";
+    }
+    return all;
+  };
+  const std::string before = snapshot();
+  const struct {
+    const char* What;
+    TZipBuildEntry Last;
+    std::wstring Message;
+  } cases[] = {
+      {"unsafe name", Entry("../escape.txt", "evil"), L"Unsafe path in archive: ..\\escape.txt"},
+      {"bzip2", Entry("new.dll", "bzip2 data", 12), L"Item not found"},
+      {"invalid characters", Entry("new|.dll", "x"), L"Invalid characters in path"},
+  };
+  for (const auto& c : cases) {
+    const std::string archive =
+        BuildZip({Entry("Tandrel.exe", "new program"), Entry("docs/Changes.txt", "new notes"), c.Last});
+    EXPECT_EQ(Extract(archive), c.Message) << c.What;
+    EXPECT_EQ(snapshot(), before) << c.What;
+  }
+}
+
+// A release once shipped a hidden system file (a desktop.ini): the next release replaces it.
+// A read-only file still stops the extraction (AttributesOfMsDosArchivesCarryOver).
+TEST_F(ZipExtractTest, HiddenAndSystemFilesAreReplaced) {
+  TZipBuildEntry ini = Entry("desktop.ini", "[.ShellClassInfo]\r\n");
+  ini.MadeBy = 0x0014;                 // MS-DOS host
+  ini.ExternalAttributes = 0x26;       // hidden, system, archive
+  ASSERT_EQ(Extract(BuildZip({ini, Entry("Tandrel.exe", "1")})), L"");
+  const DWORD first = GetFileAttributesW((FDest + L"desktop.ini").c_str());
+  ASSERT_EQ(first & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM), static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
+
+  ini.Data = "[.ShellClassInfo]\r\nIconResource=Tandrel.exe,0\r\n";
+  ASSERT_EQ(Extract(BuildZip({ini, Entry("Tandrel.exe", "2")})), L"");
+  EXPECT_EQ(Content(L"desktop.ini"), ini.Data);
+  EXPECT_EQ(Content(L"Tandrel.exe"), "2");
+  const DWORD second = GetFileAttributesW((FDest + L"desktop.ini").c_str());
+  EXPECT_EQ(second & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM), static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
+
+  // The same file from an archive of another host, which sets no attributes: replaced too.
+  ASSERT_EQ(Extract(BuildZip({Entry("desktop.ini", "plain")})), L"");
+  EXPECT_EQ(Content(L"desktop.ini"), "plain");
 }
 }  // namespace
