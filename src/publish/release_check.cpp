@@ -13,6 +13,19 @@
 namespace {
 const wchar_t kProgram[] = L"Tandrel.exe";
 
+// "." segments name the folder they are in: ".\Tandrel.exe" lands where "Tandrel.exe" does.
+std::wstring WithoutDotSegments(const std::wstring& name) {
+  std::wstring out;
+  size_t start = 0;
+  while (start < name.size()) {
+    const size_t stop = std::min(name.find(L'\\', start), name.size());
+    const std::wstring segment = name.substr(start, stop - start + (stop < name.size() ? 1 : 0));
+    if (segment != L"." && segment != L".\\") out += segment;
+    start = stop + 1;
+  }
+  return out;
+}
+
 // Takes in what the launcher's own extraction would write, without writing it.
 class TArchiveWalk final : public TZipOutput {
  public:
@@ -21,8 +34,8 @@ class TArchiveWalk final : public TZipOutput {
   bool HasProgram = false;
 
   void MakeFolder(const TZipItem& item) override {
-    Names.push_back(item.Name);
-    FInProgram = !item.IsFolder() && SameTextAscii(item.Name, kProgram);
+    Names.push_back(WithoutDotSegments(item.Name));
+    FInProgram = !item.IsFolder() && SameTextAscii(Names.back(), kProgram);
   }
   void BeginFile(const TZipItem&) override {
     if (FInProgram) Program.clear();
