@@ -35,6 +35,7 @@ class TArchiveWalk final : public TZipOutput {
 
   void MakeFolder(const TZipItem& item) override {
     Names.push_back(WithoutDotSegments(item.Name));
+    if (item.IsFolder()) ++Done;
     FInProgram = !item.IsFolder() && SameTextAscii(Names.back(), kProgram);
   }
   void BeginFile(const TZipItem&) override {
@@ -44,7 +45,11 @@ class TArchiveWalk final : public TZipOutput {
     if (FInProgram) Program.append(static_cast<const char*>(data), count);
   }
   void CloseFile() override {}
-  void FinishFile(const TZipItem&) override { HasProgram = HasProgram || FInProgram; }
+  void FinishFile(const TZipItem&) override {
+    HasProgram = HasProgram || FInProgram;
+    ++Done;
+  }
+  size_t Done = 0;  // entries extracted whole, so the index of the one that failed
 
  private:
   bool FInProgram = false;
@@ -106,13 +111,22 @@ std::vector<TFinding> CheckRelease(const TReleaseFiles& files) {
   if (!files.Archive) {
     findings.push_back({true, L"Tandrel.zip: missing"});
   } else {
+    TMemoryZipSource source(*files.Archive);
+    std::vector<TZipItem> directory;
     try {
-      TMemoryZipSource source(*files.Archive);
+      directory = ReadZipDirectory(source);
       ExtractZip(source, walk);
       archiveRead = true;
     } catch (const Exception& e) {
-      std::wstring where = walk.Names.empty() ? L"" : L" (after the entry \"" + walk.Names.back() + L"\")";
-      findings.push_back({true, L"Tandrel.zip: the launcher fails to extract it: " + e.Message() + where});
+      std::wstring text = L"Tandrel.zip: the launcher fails to extract it: " + e.Message();
+      if (walk.Done < directory.size()) {
+        const TZipItem& item = directory[walk.Done];
+        text += L" (at the entry \"" + DecodeZipName(item.RawName, item.Flags, {}) + L"\"";
+        if (item.Method != 0 && item.Method != 8)
+          text += L", compressed with method " + IntToStr(item.Method) + L"; only stored and deflate are read";
+        text += L")";
+      }
+      findings.push_back({true, text});
     }
   }
   if (archiveRead) {

@@ -335,6 +335,8 @@ bool DosDateTimeValid(uint16_t date, uint16_t time) {
   return day <= kDays[month - 1] + (month == 2 && leap ? 1 : 0);
 }
 
+std::vector<TZipItem> ReadZipDirectory(TZipSource& source) { return ReadCentralDirectory(source); }
+
 void ExtractZip(TZipSource& source, TZipOutput& output) {
   std::vector<TZipItem> items = ReadCentralDirectory(source);
   for (TZipItem& item : items) {
