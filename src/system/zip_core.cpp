@@ -356,6 +356,8 @@ void JudgeEntry(TZipSource& source, TZipItem& item) {
 }
 }  // namespace
 
+std::vector<TZipItem> ReadZipDirectory(TZipSource& source) { return ReadCentralDirectory(source); }
+
 void ExtractZip(TZipSource& source, TZipOutput& output) {
   std::vector<TZipItem> items = ReadCentralDirectory(source);
   // The whole archive is judged before anything is written: an entry that could never be

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // Random-access bytes of an archive.
 class TZipSource {
@@ -57,6 +58,10 @@ class TZipOutput {
   // After a complete, verified file: date, time and attributes.
   virtual void FinishFile(const TZipItem& item) = 0;
 };
+
+// The entries of the central directory, in its order, with their names not yet decoded; raises
+// Exception as extraction would when the directory cannot be read.
+std::vector<TZipItem> ReadZipDirectory(TZipSource& source);
 
 // Extracts every entry of the archive into the output; raises Exception on the first failure
 // and leaves what was written so far. Entries that cannot be written at all (a damaged header,

@@ -1,0 +1,8 @@
+// SHA-256 of a byte string: Windows CNG on Windows, libcrypto elsewhere.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// Lower-case hexadecimal, as the cloud listing shows it; raises Exception when hashing fails.
+std::wstring Sha256Hex(std::string_view bytes);
