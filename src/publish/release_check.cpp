@@ -113,14 +113,19 @@ std::vector<TFinding> CheckRelease(const TReleaseFiles& files) {
   } else {
     TMemoryZipSource source(*files.Archive);
     std::vector<TZipItem> directory;
+    size_t judged = 0;
     try {
       directory = ReadZipDirectory(source);
+      // The launcher judges every entry before it writes one: the first entry judged unfit is
+      // the one to name.
+      for (; judged < directory.size(); ++judged) JudgeZipEntry(source, directory[judged]);
       ExtractZip(source, walk);
       archiveRead = true;
     } catch (const Exception& e) {
       std::wstring text = L"Tandrel.zip: the launcher fails to extract it: " + e.Message();
-      if (walk.Done < directory.size()) {
-        const TZipItem& item = directory[walk.Done];
+      const size_t at = judged < directory.size() ? judged : walk.Done;
+      if (at < directory.size()) {
+        const TZipItem& item = directory[at];
         text += L" (at the entry \"" + DecodeZipName(item.RawName, item.Flags, {}) + L"\"";
         if (item.Method != 0 && item.Method != 8)
           text += L", compressed with method " + IntToStr(item.Method) + L"; only stored and deflate are read";

@@ -335,11 +335,7 @@ bool DosDateTimeValid(uint16_t date, uint16_t time) {
   return day <= kDays[month - 1] + (month == 2 && leap ? 1 : 0);
 }
 
-namespace {
-// Reads an entry's local header and decides from it and the central header whether the entry can
-// be written at all: its signature, its method and its name. Fills the name, the local date and
-// time and the data offset.
-void JudgeEntry(TZipSource& source, TZipItem& item) {
+void JudgeZipEntry(TZipSource& source, TZipItem& item) {
   unsigned char h[kLocalSize];
   ReadExact(source, item.LocalHeaderOffset, h, 4);
   if (Get32(h) != kLocalSignature) Fail(L"Invalid Zip Local Header signature");
@@ -354,7 +350,6 @@ void JudgeEntry(TZipSource& source, TZipItem& item) {
   if (ZipNameHasInvalidChars(item.Name)) Fail(L"Invalid characters in path");
   if (ZipNameIsUnsafe(item.Name)) throw Exception(L"Unsafe path in archive: " + item.Name);
 }
-}  // namespace
 
 std::vector<TZipItem> ReadZipDirectory(TZipSource& source) { return ReadCentralDirectory(source); }
 
@@ -362,7 +357,7 @@ void ExtractZip(TZipSource& source, TZipOutput& output) {
   std::vector<TZipItem> items = ReadCentralDirectory(source);
   // The whole archive is judged before anything is written: an entry that could never be
   // written fails the extraction while the destination is still untouched.
-  for (TZipItem& item : items) JudgeEntry(source, item);
+  for (TZipItem& item : items) JudgeZipEntry(source, item);
   for (const TZipItem& item : items) {
     std::unique_ptr<TDecoder> decoder;
     if (item.Method == 0) {

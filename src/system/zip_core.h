@@ -62,6 +62,10 @@ class TZipOutput {
 // The entries of the central directory, in its order, with their names not yet decoded; raises
 // Exception as extraction would when the directory cannot be read.
 std::vector<TZipItem> ReadZipDirectory(TZipSource& source);
+// Reads an entry's local header and decides from it and the central header whether the entry can
+// be written at all: its signature, its method and its name. Fills the name, the local date and
+// time and the data offset; raises Exception as extraction would.
+void JudgeZipEntry(TZipSource& source, TZipItem& item);
 
 // Extracts every entry of the archive into the output; raises Exception on the first failure
 // and leaves what was written so far. Entries that cannot be written at all (a damaged header,
