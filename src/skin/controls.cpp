@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "skin/window_object.h"
+#include "system/handles.h"
 #include "system/text.h"
 #include "system/win_error.h"
 
@@ -43,8 +44,8 @@ HBITMAP CreatePremultipliedBitmap(const TPicture& picture, std::vector<uint32_t>
 // Draws a premultiplied bitmap stretched to dst, keeping a border of `border` source pixels
 // (drawn `borderDst` pixels wide) unstretched so rounded corners stay round.
 void DrawNineSlice(HDC dc, HBITMAP bmp, int sw, int sh, const RECT& dst, int border, int borderDst) {
-  HDC src = CreateCompatibleDC(dc);
-  HGDIOBJ old = SelectObject(src, bmp);
+  const Sys::TMemoryDC src(CreateCompatibleDC(dc));
+  const Sys::TSelectObject selected(src.Get(), bmp);
   BLENDFUNCTION bf{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
   const int dw = dst.right - dst.left, dh = dst.bottom - dst.top;
   borderDst = std::min({borderDst, dw / 2, dh / 2});
@@ -57,11 +58,9 @@ void DrawNineSlice(HDC dc, HBITMAP bmp, int sw, int sh, const RECT& dst, int bor
       const int w = dx[i + 1] - dx[i], h = dy[j + 1] - dy[j];
       const int ws = sx[i + 1] - sx[i], hs = sy[j + 1] - sy[j];
       if (w <= 0 || h <= 0 || ws <= 0 || hs <= 0) continue;
-      AlphaBlend(dc, dx[i], dy[j], w, h, src, sx[i], sy[j], ws, hs, bf);
+      AlphaBlend(dc, dx[i], dy[j], w, h, src.Get(), sx[i], sy[j], ws, hs, bf);
     }
   }
-  SelectObject(src, old);
-  DeleteDC(src);
 }
 
 COLORREF Mix(COLORREF a, COLORREF b, int percentB) {
@@ -77,11 +76,9 @@ void FillSolid(HDC dc, const RECT& rc, COLORREF color) {
 void RoundRectSolid(HDC dc, const RECT& rc, int radius, COLORREF fill, COLORREF border) {
   SetDCBrushColor(dc, fill);
   SetDCPenColor(dc, border);
-  HGDIOBJ oldBrush = SelectObject(dc, GetStockObject(DC_BRUSH));
-  HGDIOBJ oldPen = SelectObject(dc, GetStockObject(DC_PEN));
+  const Sys::TSelectObject brush(dc, GetStockObject(DC_BRUSH));
+  const Sys::TSelectObject pen(dc, GetStockObject(DC_PEN));
   RoundRect(dc, rc.left, rc.top, rc.right, rc.bottom, radius, radius);
-  SelectObject(dc, oldPen);
-  SelectObject(dc, oldBrush);
 }
 
 }  // namespace
@@ -115,9 +112,8 @@ int WindowDpi(HWND hwnd) {
     const UINT dpi = fn(hwnd);
     if (dpi > 0) return static_cast<int>(dpi);
   }
-  HDC dc = GetDC(nullptr);
-  const int dpi = dc ? GetDeviceCaps(dc, LOGPIXELSY) : 96;
-  if (dc) ReleaseDC(nullptr, dc);
+  const Sys::TWindowDC screen(nullptr);
+  const int dpi = screen ? GetDeviceCaps(screen.Get(), LOGPIXELSY) : 96;
   return dpi > 0 ? dpi : 96;
 }
 
@@ -194,17 +190,15 @@ LRESULT TControl::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
       RECT rc;
       GetClientRect(FHandle, &rc);
       // Drawn off screen first, so nothing flickers.
-      HDC mem = CreateCompatibleDC(dc);
-      HBITMAP bmp = CreateCompatibleBitmap(dc, std::max<LONG>(1, rc.right), std::max<LONG>(1, rc.bottom));
-      HGDIOBJ oldBmp = SelectObject(mem, bmp);
-      HGDIOBJ oldFont = FFont ? SelectObject(mem, FFont) : nullptr;
-      FillSolid(mem, rc, ColorWindow);
-      Paint(mem, rc);
-      BitBlt(dc, 0, 0, rc.right, rc.bottom, mem, 0, 0, SRCCOPY);
-      if (oldFont) SelectObject(mem, oldFont);
-      SelectObject(mem, oldBmp);
-      DeleteObject(bmp);
-      DeleteDC(mem);
+      {
+        const Sys::TMemoryDC mem(CreateCompatibleDC(dc));
+        const Sys::TBitmap bmp(CreateCompatibleBitmap(dc, std::max<LONG>(1, rc.right), std::max<LONG>(1, rc.bottom)));
+        const Sys::TSelectObject selectedBitmap(mem.Get(), bmp.Get());
+        const Sys::TSelectObject selectedFont(mem.Get(), FFont);
+        FillSolid(mem.Get(), rc, ColorWindow);
+        Paint(mem.Get(), rc);
+        BitBlt(dc, 0, 0, rc.right, rc.bottom, mem.Get(), 0, 0, SRCCOPY);
+      }
       EndPaint(FHandle, &ps);
       return 0;
     }
@@ -328,36 +322,31 @@ void TLabel::Paint(HDC dc, const RECT& rc) {
 // ---------------------------------------------------------------------------------------------
 // TsCharImageList
 
-TsCharImageList::~TsCharImageList() {
-  if (FFont) DeleteObject(FFont);
-}
+TsCharImageList::~TsCharImageList() = default;
 
 void TsCharImageList::SetFont(const std::wstring& family, int imageSize96, int glyphHeight96) {
   FFamily = family;
   FImageSize96 = imageSize96;
   FGlyphHeight96 = glyphHeight96;
-  if (FFont) DeleteObject(FFont);
-  FFont = nullptr;
+  FFont.Reset();
   FFontDpi = 0;
 }
 
 void TsCharImageList::Draw(HDC dc, int index, int x, int y, COLORREF color, int dpi) const {
   if (index < 0 || index >= Count()) return;
   if (!FFont || FFontDpi != dpi) {
-    if (FFont) DeleteObject(FFont);
-    FFont = CreateFontW(-Scale(FGlyphHeight96, dpi), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+    FFont.Reset(CreateFontW(-Scale(FGlyphHeight96, dpi), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
                         OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, ANTIALIASED_QUALITY, DEFAULT_PITCH,
-                        FFamily.c_str());
+                        FFamily.c_str()));
     FFontDpi = dpi;
   }
   const int size = ImageSize(dpi);
   RECT r{x, y, x + size, y + size};
-  HGDIOBJ old = SelectObject(dc, FFont);
+  const Sys::TSelectObject font(dc, FFont.Get());
   SetBkMode(dc, TRANSPARENT);
   SetTextColor(dc, color);
   wchar_t glyph[2] = {FGlyphs[static_cast<size_t>(index)], 0};
   DrawTextW(dc, glyph, 1, &r, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
-  SelectObject(dc, old);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -367,7 +356,7 @@ namespace {
 constexpr int kSkinBorder = 12;  // unstretched border of the button's skin picture
 }
 
-TsButton::~TsButton() { FreeLooks(); }
+TsButton::~TsButton() = default;
 
 void TsButton::Create(HWND parent, int id, const TPicture& skin) {
   FSkin = skin;
@@ -375,22 +364,15 @@ void TsButton::Create(HWND parent, int id, const TPicture& skin) {
   RebuildLooks();
 }
 
-void TsButton::FreeLooks() {
-  for (HBITMAP& b : FLooks) {
-    if (b) DeleteObject(b);
-    b = nullptr;
-  }
-}
-
 void TsButton::RebuildLooks() {
-  FreeLooks();
+  for (Sys::TBitmap& look : FLooks) look.Reset();
   if (FSkin.Empty()) return;
   const COLORREF tones[LookCount] = {FTone, Mix(FTone, RGB(255, 255, 255), 18), Mix(FTone, RGB(0, 0, 0), 22),
                                      ColorDisabledTone};
   for (int i = 0; i < LookCount; ++i) {
     std::vector<uint32_t> px = FSkin.Pixels;
     TintPixels(px, tones[i]);
-    FLooks[i] = CreatePremultipliedBitmap(FSkin, std::move(px));
+    FLooks[i].Reset(CreatePremultipliedBitmap(FSkin, std::move(px)));
   }
 }
 
@@ -523,7 +505,7 @@ void TsButton::Paint(HDC dc, const RECT& rc) {
   Look look = !enabled ? LookDisabled : FPressed ? LookPressed : FHover ? LookHover : LookNormal;
   const int border = Scale(kSkinBorder, FDpi);
   if (FLooks[look]) {
-    DrawNineSlice(dc, FLooks[look], FSkin.Width, FSkin.Height, rc, kSkinBorder, border);
+    DrawNineSlice(dc, FLooks[look].Get(), FSkin.Width, FSkin.Height, rc, kSkinBorder, border);
   } else {
     RoundRectSolid(dc, rc, Scale(16, FDpi), FTone, FTone);
   }
@@ -532,13 +514,10 @@ void TsButton::Paint(HDC dc, const RECT& rc) {
     RECT fr = rc;
     const int inset = Scale(3, FDpi);
     InflateRect(&fr, -inset, -inset);
-    HPEN pen = CreatePen(PS_SOLID, std::max(1, Scale(1, FDpi)), RGB(255, 255, 255));
-    HGDIOBJ oldPen = SelectObject(dc, pen);
-    HGDIOBJ oldBrush = SelectObject(dc, GetStockObject(NULL_BRUSH));
+    const Sys::TPen pen(CreatePen(PS_SOLID, std::max(1, Scale(1, FDpi)), RGB(255, 255, 255)));
+    const Sys::TSelectObject selectedPen(dc, pen.Get());
+    const Sys::TSelectObject selectedBrush(dc, GetStockObject(NULL_BRUSH));
     RoundRect(dc, fr.left, fr.top, fr.right, fr.bottom, Scale(10, FDpi), Scale(10, FDpi));
-    SelectObject(dc, oldBrush);
-    SelectObject(dc, oldPen);
-    DeleteObject(pen);
   }
   const COLORREF textColor = RGB(255, 255, 255);
   if (FImages && FImageIndex >= 0) {
@@ -598,27 +577,24 @@ void TsGauge::Paint(HDC dc, const RECT& rc) {
   }
   RECT fill{rc.left, rc.top, rc.left + fillWidth, rc.bottom};
   if (fillWidth > 0) {
-    HRGN clip = CreateRectRgnIndirect(&fill);
-    SelectClipRgn(dc, clip);
+    const Sys::TRegion clip(CreateRectRgnIndirect(&fill));
+    SelectClipRgn(dc, clip.Get());  // the DC keeps a copy of the region
     RoundRectSolid(dc, rc, radius, ColorFill, ColorFill);
     SelectClipRgn(dc, nullptr);
-    DeleteObject(clip);
   }
   const std::wstring text = FRange.Text(Suffix);
   SetBkMode(dc, TRANSPARENT);
   RECT tr = rc;
   // Dark text over the track, white text over the fill.
-  HRGN rest = CreateRectRgn(fill.right, rc.top, rc.right, rc.bottom);
-  SelectClipRgn(dc, rest);
+  const Sys::TRegion rest(CreateRectRgn(fill.right, rc.top, rc.right, rc.bottom));
+  SelectClipRgn(dc, rest.Get());
   SetTextColor(dc, ColorText);
   DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &tr, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
-  DeleteObject(rest);
   if (fillWidth > 0) {
-    HRGN done = CreateRectRgnIndirect(&fill);
-    SelectClipRgn(dc, done);
+    const Sys::TRegion done(CreateRectRgnIndirect(&fill));
+    SelectClipRgn(dc, done.Get());
     SetTextColor(dc, RGB(255, 255, 255));
     DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &tr, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
-    DeleteObject(done);
   }
   SelectClipRgn(dc, nullptr);
 }
@@ -644,22 +620,19 @@ void TsImage::Paint(HDC dc, const RECT& rc) {
   const int x = rc.left + (w - dw) / 2, y = rc.top + (h - dh) / 2;
   const bool opaque = std::all_of(FPicture.Pixels.begin(), FPicture.Pixels.end(),
                                   [](uint32_t p) { return (p >> 24) == 0xFF; });
-  HBITMAP bmp = CreatePremultipliedBitmap(FPicture, FPicture.Pixels);
+  const Sys::TBitmap bmp(CreatePremultipliedBitmap(FPicture, FPicture.Pixels));
   if (!bmp) return;
-  HDC src = CreateCompatibleDC(dc);
-  HGDIOBJ old = SelectObject(src, bmp);
+  const Sys::TMemoryDC src(CreateCompatibleDC(dc));
+  const Sys::TSelectObject selected(src.Get(), bmp.Get());
   if (opaque) {
     // Smooth scaling; nothing shows through an opaque picture.
     SetStretchBltMode(dc, HALFTONE);
     SetBrushOrgEx(dc, 0, 0, nullptr);
-    StretchBlt(dc, x, y, dw, dh, src, 0, 0, FPicture.Width, FPicture.Height, SRCCOPY);
+    StretchBlt(dc, x, y, dw, dh, src.Get(), 0, 0, FPicture.Width, FPicture.Height, SRCCOPY);
   } else {
     BLENDFUNCTION bf{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
-    AlphaBlend(dc, x, y, dw, dh, src, 0, 0, FPicture.Width, FPicture.Height, bf);
+    AlphaBlend(dc, x, y, dw, dh, src.Get(), 0, 0, FPicture.Width, FPicture.Height, bf);
   }
-  SelectObject(src, old);
-  DeleteDC(src);
-  DeleteObject(bmp);
 }
 
 }  // namespace Skin

@@ -17,6 +17,7 @@
 
 #include "skin/skin_math.h"
 #include "skin/window_object.h"
+#include "system/handles.h"
 
 class TObject {
  public:
@@ -129,7 +130,7 @@ class TsCharImageList : public TObject {
   int FImageSize96 = 40;
   int FGlyphHeight96 = 28;
   std::vector<wchar_t> FGlyphs;
-  mutable HFONT FFont = nullptr;
+  mutable Sys::TFont FFont;
   mutable int FFontDpi = 0;
 };
 
@@ -160,9 +161,8 @@ class TsButton : public TControl {
  private:
   enum Look { LookNormal, LookHover, LookPressed, LookDisabled, LookCount };
   void RebuildLooks();
-  void FreeLooks();
   TPicture FSkin;
-  HBITMAP FLooks[LookCount] = {};
+  Sys::TBitmap FLooks[LookCount];
   COLORREF FTone = RGB(20, 115, 230);
   const TsCharImageList* FImages = nullptr;
   int FImageIndex = -1;
@@ -220,6 +220,7 @@ class TBrowserSite;
 inline constexpr unsigned long kBrowserDocumentMode = 11001;  // the current document mode
 class TsWebBrowser : public TControl {
  public:
+  TsWebBrowser();
   ~TsWebBrowser() override;
   void Create(HWND parent, int id);
   void SetAlignClient(bool value) { FAlignClient = value; }
@@ -243,7 +244,7 @@ class TsWebBrowser : public TControl {
   void CloseBrowser();
   bool FAlignClient = false;
   std::wstring FPath;
-  TBrowserSite* FSite = nullptr;
+  Sys::TComPtr<TBrowserSite> FSite;
   bool FBrowserFailed = false;
 };
 

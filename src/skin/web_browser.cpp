@@ -13,6 +13,8 @@
 #include <string>
 
 #include "skin/controls.h"
+#include "system/handles.h"
+#include "system/text.h"
 
 namespace Skin {
 
@@ -38,17 +40,14 @@ void UseCurrentDocumentMode() {
   wchar_t path[MAX_PATH * 2] = {};
   const DWORD len = GetModuleFileNameW(nullptr, path, static_cast<DWORD>(std::size(path)));
   if (len == 0 || len >= std::size(path)) return;
-  const wchar_t* name = path;
-  for (const wchar_t* p = path; *p; ++p)
-    if (*p == L'\\' || *p == L'/') name = p + 1;
-  HKEY key = nullptr;
+  const std::wstring name = ExtractFileName(std::wstring_view(path, len));
+  Sys::TRegKey key;
   if (RegCreateKeyExW(HKEY_CURRENT_USER,
                       L"Software\\Microsoft\\Internet Explorer\\Main\\FeatureControl\\FEATURE_BROWSER_EMULATION", 0,
-                      nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS)
+                      nullptr, 0, KEY_SET_VALUE, nullptr, key.Put(), nullptr) != ERROR_SUCCESS)
     return;
   const DWORD mode = kBrowserDocumentMode;
-  RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&mode), sizeof mode);
-  RegCloseKey(key);
+  RegSetValueExW(key.Get(), name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&mode), sizeof mode);
 }
 
 }  // namespace
@@ -65,24 +64,19 @@ class TBrowserSite final : public IOleClientSite,
   // Makes the browser control and activates it in place in the host window.
   bool Open() {
     UseCurrentDocumentMode();
-    IOleObject* object = nullptr;
-    if (FAILED(CoCreateInstance(CLSID_WebBrowser, nullptr, CLSCTX_INPROC_SERVER, IID_IOleObject,
-                                reinterpret_cast<void**>(&object))) ||
-        !object) {
+    if (FAILED(CoCreateInstance(CLSID_WebBrowser, nullptr, CLSCTX_INPROC_SERVER, IID_IOleObject, FObject.PutVoid())) ||
+        !FObject) {
       return false;
     }
-    FObject = object;
     if (FAILED(FObject->SetClientSite(static_cast<IOleClientSite*>(this)))) return false;
-    OleSetContainedObject(FObject, TRUE);
+    OleSetContainedObject(FObject.Get(), TRUE);
     RECT rc = ClientRect();
     if (FAILED(FObject->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, static_cast<IOleClientSite*>(this), 0, FHost,
                                &rc))) {
       return false;
     }
-    if (FAILED(FObject->QueryInterface(IID_IWebBrowser2, reinterpret_cast<void**>(&FBrowser))) || !FBrowser) {
-      FBrowser = nullptr;
-      return false;
-    }
+    FBrowser = FObject.As<IWebBrowser2>();
+    if (!FBrowser) return false;
     // No script error boxes or other dialogs of the browser; the window takes no drops.
     FBrowser->put_Silent(VARIANT_TRUE);
     FBrowser->put_RegisterAsDropTarget(VARIANT_FALSE);
@@ -94,41 +88,31 @@ class TBrowserSite final : public IOleClientSite,
   void Close() {
     if (FBrowser) {
       FBrowser->Stop();
-      FBrowser->Release();
-      FBrowser = nullptr;
+      FBrowser.Reset();
     }
     if (FObject) {
-      IOleInPlaceObject* inPlace = nullptr;
-      if (SUCCEEDED(FObject->QueryInterface(IID_IOleInPlaceObject, reinterpret_cast<void**>(&inPlace))) &&
-          inPlace) {
-        inPlace->InPlaceDeactivate();
-        inPlace->Release();
-      }
+      if (const auto inPlace = FObject.As<IOleInPlaceObject>()) inPlace->InPlaceDeactivate();
       FObject->Close(OLECLOSE_NOSAVE);
       FObject->SetClientSite(nullptr);
-      OleSetContainedObject(FObject, FALSE);
-      FObject->Release();
-      FObject = nullptr;
+      OleSetContainedObject(FObject.Get(), FALSE);
+      FObject.Reset();
     }
     FHost = nullptr;
   }
 
   bool Navigate(const std::wstring& path) {
     if (!FBrowser) return false;
-    BSTR url = SysAllocStringLen(path.data(), static_cast<UINT>(path.size()));
+    const Sys::TBstr url(SysAllocStringLen(path.data(), static_cast<UINT>(path.size())));
     if (!url) return false;
     VARIANT none;
     VariantInit(&none);
-    const HRESULT hr = FBrowser->Navigate(url, &none, &none, &none, &none);
-    SysFreeString(url);
-    return SUCCEEDED(hr);
+    return SUCCEEDED(FBrowser->Navigate(url.Get(), &none, &none, &none, &none));
   }
 
   std::wstring LocationUrl() const {
     std::wstring result;
-    BSTR url = nullptr;
-    if (FBrowser && SUCCEEDED(FBrowser->get_LocationURL(&url)) && url) result.assign(url, SysStringLen(url));
-    if (url) SysFreeString(url);
+    Sys::TBstr url;
+    if (FBrowser && SUCCEEDED(FBrowser->get_LocationURL(url.Put())) && url) result.assign(url.Get(), SysStringLen(url.Get()));
     return result;
   }
 
@@ -139,12 +123,7 @@ class TBrowserSite final : public IOleClientSite,
   void Resize() {
     if (!FObject) return;
     RECT rc = ClientRect();
-    IOleInPlaceObject* inPlace = nullptr;
-    if (SUCCEEDED(FObject->QueryInterface(IID_IOleInPlaceObject, reinterpret_cast<void**>(&inPlace))) &&
-        inPlace) {
-      inPlace->SetObjectRects(&rc, &rc);
-      inPlace->Release();
-    }
+    if (const auto inPlace = FObject.As<IOleInPlaceObject>()) inPlace->SetObjectRects(&rc, &rc);
   }
 
   // IUnknown
@@ -291,12 +270,14 @@ class TBrowserSite final : public IOleClientSite,
 
   LONG FRefs = 1;
   HWND FHost;
-  IOleObject* FObject = nullptr;
-  IWebBrowser2* FBrowser = nullptr;
+  Sys::TComPtr<IOleObject> FObject;
+  Sys::TComPtr<IWebBrowser2> FBrowser;
 };
 
 // ---------------------------------------------------------------------------------------------
 // TsWebBrowser
+
+TsWebBrowser::TsWebBrowser() = default;
 
 TsWebBrowser::~TsWebBrowser() { CloseBrowser(); }
 
@@ -304,10 +285,9 @@ void TsWebBrowser::Create(HWND parent, int id) { CreateControl(L"TsWebBrowser", 
 
 void TsWebBrowser::CloseBrowser() {
   if (!FSite) return;
-  TBrowserSite* site = FSite;
-  FSite = nullptr;
+  // Cut the link first: closing may send messages back to this window.
+  const Sys::TComPtr<TBrowserSite> site = std::move(FSite);
   site->Close();
-  site->Release();
 }
 
 void TsWebBrowser::Navigate(const std::wstring& path) {
@@ -315,7 +295,7 @@ void TsWebBrowser::Navigate(const std::wstring& path) {
   if (!FHandle) return;
   SetWindowTextW(FHandle, path.c_str());
   if (!FSite && !FBrowserFailed) {
-    FSite = new TBrowserSite(FHandle);
+    FSite.Reset(new TBrowserSite(FHandle));
     if (!FSite->Open()) {
       // No browser control on this system: the view stays an empty area.
       CloseBrowser();
@@ -325,7 +305,7 @@ void TsWebBrowser::Navigate(const std::wstring& path) {
   if (FSite) FSite->Navigate(path);
 }
 
-bool TsWebBrowser::BrowserHosted() const { return FSite != nullptr; }
+bool TsWebBrowser::BrowserHosted() const { return static_cast<bool>(FSite); }
 
 std::wstring TsWebBrowser::BrowserLocationUrl() const { return FSite ? FSite->LocationUrl() : std::wstring(); }
 

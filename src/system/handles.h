@@ -15,12 +15,14 @@
 //   TSelectObject     selects an object into a DC and selects the old one back
 //   TModule           FreeLibrary
 //   TComPtr<I>        IUnknown::Release
+//   TBstr             SysFreeString (BSTR texts handed to or received from COM)
 //   TComInit          CoInitialize / CoUninitialize around a scope
 //   TScopeExit        runs a procedure when the scope ends
 #pragma once
 
 #include <windows.h>
 #include <objbase.h>
+#include <oleauto.h>
 #include <winhttp.h>
 
 #include <utility>
@@ -114,6 +116,11 @@ struct MemoryDC {
   static Handle Empty() noexcept { return nullptr; }
   static void Close(Handle h) noexcept { DeleteDC(h); }
 };
+struct Bstr {
+  using Handle = BSTR;
+  static Handle Empty() noexcept { return nullptr; }
+  static void Close(Handle h) noexcept { SysFreeString(h); }
+};
 struct Module {
   using Handle = HMODULE;
   static Handle Empty() noexcept { return nullptr; }
@@ -138,6 +145,7 @@ using TRegion = TGdiObject<HRGN>;
 using TIcon = TOwned<Traits::Icon>;
 using TMemoryDC = TOwned<Traits::MemoryDC>;
 using TModule = TOwned<Traits::Module>;
+using TBstr = TOwned<Traits::Bstr>;
 
 // A window's device context, given back to the window it came from.
 class TWindowDC {
