@@ -58,7 +58,7 @@ void DrawNineSlice(HDC dc, HBITMAP bmp, int sw, int sh, const RECT& dst, int bor
       const int w = dx[i + 1] - dx[i], h = dy[j + 1] - dy[j];
       const int ws = sx[i + 1] - sx[i], hs = sy[j + 1] - sy[j];
       if (w <= 0 || h <= 0 || ws <= 0 || hs <= 0) continue;
-      AlphaBlend(dc, dx[i], dy[j], w, h, src.Get(), sx[i], sy[j], ws, hs, bf);
+      GdiAlphaBlend(dc, dx[i], dy[j], w, h, src.Get(), sx[i], sy[j], ws, hs, bf);
     }
   }
 }
@@ -631,7 +631,7 @@ void TsImage::Paint(HDC dc, const RECT& rc) {
     StretchBlt(dc, x, y, dw, dh, src.Get(), 0, 0, FPicture.Width, FPicture.Height, SRCCOPY);
   } else {
     BLENDFUNCTION bf{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
-    AlphaBlend(dc, x, y, dw, dh, src.Get(), 0, 0, FPicture.Width, FPicture.Height, bf);
+    GdiAlphaBlend(dc, x, y, dw, dh, src.Get(), 0, 0, FPicture.Width, FPicture.Height, bf);
   }
 }
 
