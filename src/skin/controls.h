@@ -9,6 +9,7 @@
 #pragma once
 
 #include <windows.h>
+#include <mshtmdid.h>
 
 #include <cstdint>
 #include <functional>
@@ -216,8 +217,19 @@ class TBrowserSite;
 // context menu and no dialogs; the cursor over it is the arrow. The window text is the path it
 // was last asked to open. Where the system has no browser control the window stays an empty
 // white area and Navigate only records the path. Before the browser object is made, the program's
-// file name is given kBrowserDocumentMode under the current user's FEATURE_BROWSER_EMULATION key.
+// file name is given kBrowserDocumentMode under the current user's FEATURE_BROWSER_EMULATION key
+// and 1 under FEATURE_LOCALMACHINE_LOCKDOWN (both below kBrowserFeatureControlKey).
+//
+// The page is shown as markup and nothing else: the view answers the browser's ambient download
+// control with kBrowserDownloadControl, and cancels every navigation to anything but the path it
+// was last asked to open, and every new window. The page's bytes are not touched.
 inline constexpr unsigned long kBrowserDocumentMode = 11001;  // the current document mode
+inline constexpr wchar_t kBrowserFeatureControlKey[] =
+    L"Software\\Microsoft\\Internet Explorer\\Main\\FeatureControl";
+inline constexpr long kBrowserDownloadControl = DLCTL_DLIMAGES | DLCTL_NO_SCRIPTS | DLCTL_NO_JAVA |
+                                                DLCTL_NO_RUNACTIVEXCTLS | DLCTL_NO_DLACTIVEXCTLS |
+                                                DLCTL_NO_BEHAVIORS | DLCTL_NO_FRAMEDOWNLOAD |
+                                                DLCTL_NO_CLIENTPULL | DLCTL_SILENT;
 class TsWebBrowser : public TControl {
  public:
   TsWebBrowser();
@@ -234,6 +246,8 @@ class TsWebBrowser : public TControl {
   // The browser's own idea of its location (IWebBrowser2::get_LocationURL); empty without a
   // browser or before it has one.
   std::wstring BrowserLocationUrl() const;
+  // The browser control object (IOleObject, IWebBrowser2, ...), or empty before it is made.
+  Sys::TComPtr<IUnknown> BrowserObject() const;
   // The browser's in-place window, or null.
   HWND BrowserWindow() const;
 
