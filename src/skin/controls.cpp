@@ -1,10 +1,12 @@
 #include "skin/controls.h"
 
+#include <oleacc.h>
 #include <windowsx.h>
 
 #include <algorithm>
 #include <cstring>
 
+#include "skin/accessible.h"
 #include "skin/window_object.h"
 #include "system/handles.h"
 #include "system/text.h"
@@ -73,6 +75,17 @@ void FillSolid(HDC dc, const RECT& rc, COLORREF color) {
   FillRect(dc, &rc, static_cast<HBRUSH>(GetStockObject(DC_BRUSH)));
 }
 
+// Limits drawing to rc (logical coordinates): clip regions are in device coordinates, so the
+// viewport's origin is added.
+void ClipTo(HDC dc, const RECT& rc) {
+  POINT origin{};
+  GetViewportOrgEx(dc, &origin);
+  RECT device = rc;
+  OffsetRect(&device, origin.x, origin.y);
+  const Sys::TRegion region(CreateRectRgnIndirect(&device));
+  SelectClipRgn(dc, region.Get());  // the DC keeps a copy of the region
+}
+
 void RoundRectSolid(HDC dc, const RECT& rc, int radius, COLORREF fill, COLORREF border) {
   SetDCBrushColor(dc, fill);
   SetDCPenColor(dc, border);
@@ -82,6 +95,34 @@ void RoundRectSolid(HDC dc, const RECT& rc, int radius, COLORREF fill, COLORREF 
 }
 
 }  // namespace
+
+TPalette LightPalette() {
+  TPalette p;
+  p.GrayText = GetSysColor(COLOR_GRAYTEXT);
+  return p;
+}
+
+TPalette SystemPalette() {
+  TPalette p;
+  p.HighContrast = true;
+  p.Window = GetSysColor(COLOR_WINDOW);
+  p.WindowText = GetSysColor(COLOR_WINDOWTEXT);
+  p.ButtonFace = GetSysColor(COLOR_BTNFACE);
+  p.ButtonText = GetSysColor(COLOR_BTNTEXT);
+  p.Highlight = GetSysColor(COLOR_HIGHLIGHT);
+  p.HighlightText = GetSysColor(COLOR_HIGHLIGHTTEXT);
+  p.GrayText = GetSysColor(COLOR_GRAYTEXT);
+  p.Track = p.Window;
+  p.TrackBorder = p.WindowText;
+  return p;
+}
+
+TPalette CurrentPalette() {
+  HIGHCONTRASTW hc{};
+  hc.cbSize = sizeof hc;
+  const bool on = SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof hc, &hc, 0) && (hc.dwFlags & HCF_HIGHCONTRASTON);
+  return on ? SystemPalette() : LightPalette();
+}
 
 const wchar_t* EngineVersion() { return L"Morvane drawn controls 1.0.0 (Windows 11 light)"; }
 
@@ -194,9 +235,7 @@ LRESULT TControl::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
         const Sys::TMemoryDC mem(CreateCompatibleDC(dc));
         const Sys::TBitmap bmp(CreateCompatibleBitmap(dc, std::max<LONG>(1, rc.right), std::max<LONG>(1, rc.bottom)));
         const Sys::TSelectObject selectedBitmap(mem.Get(), bmp.Get());
-        const Sys::TSelectObject selectedFont(mem.Get(), FFont);
-        FillSolid(mem.Get(), rc, ColorWindow);
-        Paint(mem.Get(), rc);
+        Draw(mem.Get(), CurrentPalette());
         BitBlt(dc, 0, 0, rc.right, rc.bottom, mem.Get(), 0, 0, SRCCOPY);
       }
       EndPaint(FHandle, &ps);
@@ -211,12 +250,32 @@ LRESULT TControl::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_ENABLE:
       Repaint();
       return 0;
+    case WM_GETOBJECT:
+      if (static_cast<LONG>(lParam) == OBJID_CLIENT && AccessibleRole() != 0)
+        return AccessibleObjectResult(FHandle, wParam);
+      return DefWindowProcW(FHandle, msg, wParam, lParam);
     default:
       return DefWindowProcW(FHandle, msg, wParam, lParam);
   }
 }
 
-void TControl::Paint(HDC, const RECT&) {}
+void TControl::Paint(HDC, const RECT&, const TPalette&) {}
+
+void TControl::Draw(HDC dc, const TPalette& palette) {
+  RECT rc{};
+  if (FHandle) GetClientRect(FHandle, &rc);
+  const Sys::TSelectObject font(dc, FFont);
+  FillSolid(dc, rc, palette.Window);
+  Paint(dc, rc, palette);
+}
+
+long TControl::AccessibleState() const {
+  long state = 0;
+  if (!FHandle || !IsWindowVisible(FHandle)) state |= STATE_SYSTEM_INVISIBLE;
+  if (!Enabled()) state |= STATE_SYSTEM_UNAVAILABLE;
+  if (FHandle && GetFocus() == FHandle) state |= STATE_SYSTEM_FOCUSED;
+  return state;
+}
 
 void TControl::Repaint() {
   if (FHandle) RedrawWindow(FHandle, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
@@ -304,18 +363,25 @@ void TLabel::SetText(const std::wstring& text) {
 
 LRESULT TLabel::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
   if (msg == WM_SETTEXT) {
+    const std::wstring before = Text();
     const LRESULT r = DefWindowProcW(FHandle, msg, wParam, lParam);
     Repaint();
+    // A screen reader announces the new status without polling.
+    if (Text() != before) NotifyAccessibleEvent(EVENT_OBJECT_NAMECHANGE, FHandle);
     return r;
   }
   return TControl::WndProc(msg, wParam, lParam);
 }
 
-void TLabel::Paint(HDC dc, const RECT& rc) {
+long TLabel::AccessibleRole() const { return ROLE_SYSTEM_STATICTEXT; }
+
+long TLabel::AccessibleState() const { return TControl::AccessibleState() | STATE_SYSTEM_READONLY; }
+
+void TLabel::Paint(HDC dc, const RECT& rc, const TPalette& palette) {
   const std::wstring text = Text();
   RECT r = rc;
   SetBkMode(dc, TRANSPARENT);
-  SetTextColor(dc, Enabled() ? ColorText : GetSysColor(COLOR_GRAYTEXT));
+  SetTextColor(dc, Enabled() ? palette.WindowText : palette.GrayText);
   DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &r, DT_CENTER | DT_TOP | DT_WORDBREAK | DT_NOPREFIX);
 }
 
@@ -378,8 +444,10 @@ void TsButton::RebuildLooks() {
 
 void TsButton::SetCaption(const std::wstring& caption) {
   if (FHandle) {
+    const bool changed = Text() != caption;
     SetWindowTextW(FHandle, caption.c_str());
     Repaint();
+    if (changed) NotifyAccessibleEvent(EVENT_OBJECT_NAMECHANGE, FHandle);
   }
 }
 
@@ -406,6 +474,24 @@ void TsButton::Click() {
            reinterpret_cast<HANDLE>(reinterpret_cast<INT_PTR>(GetPropW(FHandle, L"MorvaneClickCount")) + 1));
 #endif
   if (OnClick) OnClick(this);
+}
+
+long TsButton::AccessibleRole() const { return ROLE_SYSTEM_PUSHBUTTON; }
+
+long TsButton::AccessibleState() const {
+  long state = TControl::AccessibleState() | STATE_SYSTEM_DEFAULT;
+  if (Enabled()) state |= STATE_SYSTEM_FOCUSABLE;
+  if (FPressed) state |= STATE_SYSTEM_PRESSED;
+  if (FHover) state |= STATE_SYSTEM_HOTTRACKED;
+  return state;
+}
+
+std::wstring TsButton::AccessibleDefaultAction() const { return L"Press"; }
+
+bool TsButton::DoAccessibleDefaultAction() {
+  if (!FHandle || !Enabled()) return false;
+  PostMessageW(FHandle, BM_CLICK, 0, 0);
+  return true;
 }
 
 LRESULT TsButton::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -485,8 +571,16 @@ LRESULT TsButton::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
       Repaint();
       return 0;
     case WM_ENABLE:
-      if (!wParam) FPressed = FHover = false;
+      if (!wParam) {
+        FPressed = FHover = false;
+      } else if (const HWND root = GetAncestor(FHandle, GA_ROOT);
+                 root && GetActiveWindow() == root && IsWindowVisible(FHandle)) {
+        // Disabling took the focus away (the system leaves it nowhere); without it Enter and
+        // Space would never reach the button again.
+        SetFocus(FHandle);
+      }
       Repaint();
+      NotifyAccessibleEvent(EVENT_OBJECT_STATECHANGE, FHandle);
       return 0;
     case WM_GETDLGCODE:
       return DLGC_BUTTON | DLGC_DEFPUSHBUTTON;
@@ -500,7 +594,44 @@ LRESULT TsButton::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
   return TControl::WndProc(msg, wParam, lParam);
 }
 
-void TsButton::Paint(HDC dc, const RECT& rc) {
+void TsButton::Paint(HDC dc, const RECT& rc, const TPalette& palette) {
+  const bool enabled = Enabled();
+  COLORREF textColor = palette.ButtonText;
+  if (palette.HighContrast) {
+    // The system's colours, a solid edge and the dotted focus rectangle.
+    const COLORREF face = FPressed ? palette.Highlight : palette.ButtonFace;
+    textColor = !enabled ? palette.GrayText : FPressed ? palette.HighlightText : palette.ButtonText;
+    RoundRectSolid(dc, rc, Scale(8, FDpi), textColor, textColor);
+    RECT inner = rc;
+    const int edge = std::max(1, Scale(2, FDpi));
+    InflateRect(&inner, -edge, -edge);
+    RoundRectSolid(dc, inner, Scale(6, FDpi), face, face);
+    if (FFocused && enabled) {
+      RECT fr = rc;
+      const int inset = Scale(5, FDpi);
+      InflateRect(&fr, -inset, -inset);
+      SetTextColor(dc, textColor);
+      SetBkColor(dc, face);
+      DrawFocusRect(dc, &fr);
+    }
+  } else {
+    PaintSkinned(dc, rc);
+  }
+  if (FImages && FImageIndex >= 0) {
+    const int size = FImages->ImageSize(FDpi);
+    FImages->Draw(dc, FImageIndex, rc.left + Scale(15, FDpi), rc.top + (rc.bottom - rc.top - size) / 2,
+                  textColor, FDpi);
+  }
+  const std::wstring caption = Text();
+  RECT tr = rc;
+  if (FPressed) OffsetRect(&tr, 0, Scale(1, FDpi));
+  SetBkMode(dc, TRANSPARENT);
+  SetTextColor(dc, textColor);
+  DrawTextW(dc, caption.c_str(), static_cast<int>(caption.size()), &tr,
+            DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+}
+
+void TsButton::PaintSkinned(HDC dc, const RECT& rc) {
   const bool enabled = Enabled();
   Look look = !enabled ? LookDisabled : FPressed ? LookPressed : FHover ? LookHover : LookNormal;
   const int border = Scale(kSkinBorder, FDpi);
@@ -519,19 +650,6 @@ void TsButton::Paint(HDC dc, const RECT& rc) {
     const Sys::TSelectObject selectedBrush(dc, GetStockObject(NULL_BRUSH));
     RoundRect(dc, fr.left, fr.top, fr.right, fr.bottom, Scale(10, FDpi), Scale(10, FDpi));
   }
-  const COLORREF textColor = RGB(255, 255, 255);
-  if (FImages && FImageIndex >= 0) {
-    const int size = FImages->ImageSize(FDpi);
-    FImages->Draw(dc, FImageIndex, rc.left + Scale(15, FDpi), rc.top + (rc.bottom - rc.top - size) / 2,
-                  textColor, FDpi);
-  }
-  const std::wstring caption = Text();
-  RECT tr = rc;
-  if (FPressed) OffsetRect(&tr, 0, Scale(1, FDpi));
-  SetBkMode(dc, TRANSPARENT);
-  SetTextColor(dc, textColor);
-  DrawTextW(dc, caption.c_str(), static_cast<int>(caption.size()), &tr,
-            DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -560,13 +678,19 @@ void TsGauge::SetProgress(int64_t value) {
 void TsGauge::Changed() {
   if (!FHandle) return;
   const std::wstring text = FRange.Text(Suffix);
-  if (Text() != text) SetWindowTextW(FHandle, text.c_str());
+  const bool readingChanged = Text() != text;
+  if (readingChanged) SetWindowTextW(FHandle, text.c_str());
   Repaint();
+  if (readingChanged) NotifyAccessibleEvent(EVENT_OBJECT_VALUECHANGE, FHandle);
 }
 
-void TsGauge::Paint(HDC dc, const RECT& rc) {
+long TsGauge::AccessibleRole() const { return ROLE_SYSTEM_PROGRESSBAR; }
+
+long TsGauge::AccessibleState() const { return TControl::AccessibleState() | STATE_SYSTEM_READONLY; }
+
+void TsGauge::Paint(HDC dc, const RECT& rc, const TPalette& palette) {
   const int radius = Scale(8, FDpi);
-  RoundRectSolid(dc, rc, radius, ColorTrack, ColorTrackBorder);
+  RoundRectSolid(dc, rc, radius, palette.Track, palette.TrackBorder);
   const int64_t span = FRange.MaxValue() - FRange.MinValue();
   const int width = rc.right - rc.left;
   int fillWidth = 0;
@@ -577,23 +701,20 @@ void TsGauge::Paint(HDC dc, const RECT& rc) {
   }
   RECT fill{rc.left, rc.top, rc.left + fillWidth, rc.bottom};
   if (fillWidth > 0) {
-    const Sys::TRegion clip(CreateRectRgnIndirect(&fill));
-    SelectClipRgn(dc, clip.Get());  // the DC keeps a copy of the region
-    RoundRectSolid(dc, rc, radius, ColorFill, ColorFill);
+    ClipTo(dc, fill);
+    RoundRectSolid(dc, rc, radius, palette.Highlight, palette.Highlight);
     SelectClipRgn(dc, nullptr);
   }
   const std::wstring text = FRange.Text(Suffix);
   SetBkMode(dc, TRANSPARENT);
   RECT tr = rc;
   // Dark text over the track, white text over the fill.
-  const Sys::TRegion rest(CreateRectRgn(fill.right, rc.top, rc.right, rc.bottom));
-  SelectClipRgn(dc, rest.Get());
-  SetTextColor(dc, ColorText);
+  ClipTo(dc, RECT{fill.right, rc.top, rc.right, rc.bottom});
+  SetTextColor(dc, palette.WindowText);
   DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &tr, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
   if (fillWidth > 0) {
-    const Sys::TRegion done(CreateRectRgnIndirect(&fill));
-    SelectClipRgn(dc, done.Get());
-    SetTextColor(dc, RGB(255, 255, 255));
+    ClipTo(dc, fill);
+    SetTextColor(dc, palette.HighlightText);
     DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &tr, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
   }
   SelectClipRgn(dc, nullptr);
@@ -607,7 +728,11 @@ void TsImage::Create(HWND parent, int id, const TPicture& picture) {
   CreateControl(L"TsImage", parent, id, WS_VISIBLE);
 }
 
-void TsImage::Paint(HDC dc, const RECT& rc) {
+long TsImage::AccessibleRole() const { return ROLE_SYSTEM_GRAPHIC; }
+
+long TsImage::AccessibleState() const { return TControl::AccessibleState() | STATE_SYSTEM_READONLY; }
+
+void TsImage::Paint(HDC dc, const RECT& rc, const TPalette&) {
   if (FPicture.Empty()) return;
   const int w = rc.right - rc.left, h = rc.bottom - rc.top;
   if (w <= 0 || h <= 0) return;
