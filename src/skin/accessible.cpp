@@ -5,6 +5,7 @@
 #include <string>
 
 #include "skin/controls.h"
+#include "skin/untyped_dispatch.h"
 #include "system/handles.h"
 
 namespace Skin {
@@ -19,7 +20,7 @@ F OleaccProc(const char* name) {
   return oleacc ? reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(oleacc.Get(), name))) : nullptr;
 }
 
-class TAccessible final : public IAccessible {
+class TAccessible final : public TUntypedDispatch<IAccessible> {
  public:
   explicit TAccessible(HWND hwnd) : FHandle(hwnd) {}
   TAccessible(const TAccessible&) = delete;
@@ -43,16 +44,7 @@ class TAccessible final : public IAccessible {
     return static_cast<ULONG>(refs);
   }
 
-  // IDispatch: no type information; clients call IAccessible's methods directly.
-  STDMETHODIMP GetTypeInfoCount(UINT* count) override {
-    if (count) *count = 0;
-    return S_OK;
-  }
-  STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** out) override {
-    if (out) *out = nullptr;
-    return E_NOTIMPL;
-  }
-  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+  // IDispatch: clients call IAccessible's methods directly.
   STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
     return E_NOTIMPL;
   }

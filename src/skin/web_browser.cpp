@@ -22,6 +22,7 @@
 #include <string>
 
 #include "skin/controls.h"
+#include "skin/untyped_dispatch.h"
 #include "system/handles.h"
 #include "system/text.h"
 
@@ -97,7 +98,7 @@ class TBrowserSite final : public IOleClientSite,
                            public IOleInPlaceSite,
                            public IOleInPlaceFrame,
                            public IDocHostUIHandler,
-                           public IDispatch {
+                           public TUntypedDispatch<IDispatch> {
  public:
   explicit TBrowserSite(HWND host) : FHost(host) {}
   TBrowserSite(const TBrowserSite&) = delete;
@@ -319,15 +320,6 @@ class TBrowserSite final : public IOleClientSite,
   }
 
   // IDispatch: the ambient properties the browser asks its site for, and the browser's events.
-  STDMETHODIMP GetTypeInfoCount(UINT* count) override {
-    if (count) *count = 0;
-    return S_OK;
-  }
-  STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** out) override {
-    if (out) *out = nullptr;
-    return E_NOTIMPL;
-  }
-  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
   STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT* result, EXCEPINFO*,
                       UINT*) override {
     switch (id) {
