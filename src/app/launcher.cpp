@@ -272,13 +272,18 @@ LRESULT TFormLauncher::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_ERASEBKGND: {
       RECT rc;
       GetClientRect(FHandle, &rc);
-      SetDCBrushColor(reinterpret_cast<HDC>(wParam), Skin::ColorWindow);
+      SetDCBrushColor(reinterpret_cast<HDC>(wParam), Skin::CurrentPalette().Window);
       FillRect(reinterpret_cast<HDC>(wParam), &rc, static_cast<HBRUSH>(GetStockObject(DC_BRUSH)));
       return 1;
     }
     case WM_SETFOCUS:
       if (btnUpdate.Enabled() && btnUpdate.Visible()) SetFocus(btnUpdate.Handle());
       return 0;
+    case WM_SETTINGCHANGE:
+    case WM_SYSCOLORCHANGE:
+      // High contrast switched on or off: every control draws again in the colours now current.
+      RedrawWindow(FHandle, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+      return DefWindowProcW(FHandle, msg, wParam, lParam);
     case 0x02E0: {  // WM_DPICHANGED
       ApplyDpi(HIWORD(wParam), reinterpret_cast<const RECT*>(lParam));
       return 0;

@@ -1,11 +1,14 @@
 #include "skin/controls.h"
 
+#include <oleacc.h>
 #include <windowsx.h>
 
 #include <algorithm>
 #include <cstring>
 
+#include "skin/accessible.h"
 #include "skin/window_object.h"
+#include "system/handles.h"
 #include "system/text.h"
 #include "system/win_error.h"
 
@@ -43,8 +46,8 @@ HBITMAP CreatePremultipliedBitmap(const TPicture& picture, std::vector<uint32_t>
 // Draws a premultiplied bitmap stretched to dst, keeping a border of `border` source pixels
 // (drawn `borderDst` pixels wide) unstretched so rounded corners stay round.
 void DrawNineSlice(HDC dc, HBITMAP bmp, int sw, int sh, const RECT& dst, int border, int borderDst) {
-  HDC src = CreateCompatibleDC(dc);
-  HGDIOBJ old = SelectObject(src, bmp);
+  const Sys::TMemoryDC src(CreateCompatibleDC(dc));
+  const Sys::TSelectObject selected(src.Get(), bmp);
   BLENDFUNCTION bf{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
   const int dw = dst.right - dst.left, dh = dst.bottom - dst.top;
   borderDst = std::min({borderDst, dw / 2, dh / 2});
@@ -57,11 +60,9 @@ void DrawNineSlice(HDC dc, HBITMAP bmp, int sw, int sh, const RECT& dst, int bor
       const int w = dx[i + 1] - dx[i], h = dy[j + 1] - dy[j];
       const int ws = sx[i + 1] - sx[i], hs = sy[j + 1] - sy[j];
       if (w <= 0 || h <= 0 || ws <= 0 || hs <= 0) continue;
-      AlphaBlend(dc, dx[i], dy[j], w, h, src, sx[i], sy[j], ws, hs, bf);
+      GdiAlphaBlend(dc, dx[i], dy[j], w, h, src.Get(), sx[i], sy[j], ws, hs, bf);
     }
   }
-  SelectObject(src, old);
-  DeleteDC(src);
 }
 
 COLORREF Mix(COLORREF a, COLORREF b, int percentB) {
@@ -74,17 +75,54 @@ void FillSolid(HDC dc, const RECT& rc, COLORREF color) {
   FillRect(dc, &rc, static_cast<HBRUSH>(GetStockObject(DC_BRUSH)));
 }
 
+// Limits drawing to rc (logical coordinates): clip regions are in device coordinates, so the
+// viewport's origin is added.
+void ClipTo(HDC dc, const RECT& rc) {
+  POINT origin{};
+  GetViewportOrgEx(dc, &origin);
+  RECT device = rc;
+  OffsetRect(&device, origin.x, origin.y);
+  const Sys::TRegion region(CreateRectRgnIndirect(&device));
+  SelectClipRgn(dc, region.Get());  // the DC keeps a copy of the region
+}
+
 void RoundRectSolid(HDC dc, const RECT& rc, int radius, COLORREF fill, COLORREF border) {
   SetDCBrushColor(dc, fill);
   SetDCPenColor(dc, border);
-  HGDIOBJ oldBrush = SelectObject(dc, GetStockObject(DC_BRUSH));
-  HGDIOBJ oldPen = SelectObject(dc, GetStockObject(DC_PEN));
+  const Sys::TSelectObject brush(dc, GetStockObject(DC_BRUSH));
+  const Sys::TSelectObject pen(dc, GetStockObject(DC_PEN));
   RoundRect(dc, rc.left, rc.top, rc.right, rc.bottom, radius, radius);
-  SelectObject(dc, oldPen);
-  SelectObject(dc, oldBrush);
 }
 
 }  // namespace
+
+TPalette LightPalette() {
+  TPalette p;
+  p.GrayText = GetSysColor(COLOR_GRAYTEXT);
+  return p;
+}
+
+TPalette SystemPalette() {
+  TPalette p;
+  p.HighContrast = true;
+  p.Window = GetSysColor(COLOR_WINDOW);
+  p.WindowText = GetSysColor(COLOR_WINDOWTEXT);
+  p.ButtonFace = GetSysColor(COLOR_BTNFACE);
+  p.ButtonText = GetSysColor(COLOR_BTNTEXT);
+  p.Highlight = GetSysColor(COLOR_HIGHLIGHT);
+  p.HighlightText = GetSysColor(COLOR_HIGHLIGHTTEXT);
+  p.GrayText = GetSysColor(COLOR_GRAYTEXT);
+  p.Track = p.Window;
+  p.TrackBorder = p.WindowText;
+  return p;
+}
+
+TPalette CurrentPalette() {
+  HIGHCONTRASTW hc{};
+  hc.cbSize = sizeof hc;
+  const bool on = SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof hc, &hc, 0) && (hc.dwFlags & HCF_HIGHCONTRASTON);
+  return on ? SystemPalette() : LightPalette();
+}
 
 const wchar_t* EngineVersion() { return L"Morvane drawn controls 1.0.0 (Windows 11 light)"; }
 
@@ -115,9 +153,8 @@ int WindowDpi(HWND hwnd) {
     const UINT dpi = fn(hwnd);
     if (dpi > 0) return static_cast<int>(dpi);
   }
-  HDC dc = GetDC(nullptr);
-  const int dpi = dc ? GetDeviceCaps(dc, LOGPIXELSY) : 96;
-  if (dc) ReleaseDC(nullptr, dc);
+  const Sys::TWindowDC screen(nullptr);
+  const int dpi = screen ? GetDeviceCaps(screen.Get(), LOGPIXELSY) : 96;
   return dpi > 0 ? dpi : 96;
 }
 
@@ -194,17 +231,13 @@ LRESULT TControl::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
       RECT rc;
       GetClientRect(FHandle, &rc);
       // Drawn off screen first, so nothing flickers.
-      HDC mem = CreateCompatibleDC(dc);
-      HBITMAP bmp = CreateCompatibleBitmap(dc, std::max<LONG>(1, rc.right), std::max<LONG>(1, rc.bottom));
-      HGDIOBJ oldBmp = SelectObject(mem, bmp);
-      HGDIOBJ oldFont = FFont ? SelectObject(mem, FFont) : nullptr;
-      FillSolid(mem, rc, ColorWindow);
-      Paint(mem, rc);
-      BitBlt(dc, 0, 0, rc.right, rc.bottom, mem, 0, 0, SRCCOPY);
-      if (oldFont) SelectObject(mem, oldFont);
-      SelectObject(mem, oldBmp);
-      DeleteObject(bmp);
-      DeleteDC(mem);
+      {
+        const Sys::TMemoryDC mem(CreateCompatibleDC(dc));
+        const Sys::TBitmap bmp(CreateCompatibleBitmap(dc, std::max<LONG>(1, rc.right), std::max<LONG>(1, rc.bottom)));
+        const Sys::TSelectObject selectedBitmap(mem.Get(), bmp.Get());
+        Draw(mem.Get(), CurrentPalette());
+        BitBlt(dc, 0, 0, rc.right, rc.bottom, mem.Get(), 0, 0, SRCCOPY);
+      }
       EndPaint(FHandle, &ps);
       return 0;
     }
@@ -217,12 +250,32 @@ LRESULT TControl::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_ENABLE:
       Repaint();
       return 0;
+    case WM_GETOBJECT:
+      if (static_cast<LONG>(lParam) == OBJID_CLIENT && AccessibleRole() != 0)
+        return AccessibleObjectResult(FHandle, wParam);
+      return DefWindowProcW(FHandle, msg, wParam, lParam);
     default:
       return DefWindowProcW(FHandle, msg, wParam, lParam);
   }
 }
 
-void TControl::Paint(HDC, const RECT&) {}
+void TControl::Paint(HDC, const RECT&, const TPalette&) {}
+
+void TControl::Draw(HDC dc, const TPalette& palette) {
+  RECT rc{};
+  if (FHandle) GetClientRect(FHandle, &rc);
+  const Sys::TSelectObject font(dc, FFont);
+  FillSolid(dc, rc, palette.Window);
+  Paint(dc, rc, palette);
+}
+
+long TControl::AccessibleState() const {
+  long state = 0;
+  if (!FHandle || !IsWindowVisible(FHandle)) state |= STATE_SYSTEM_INVISIBLE;
+  if (!Enabled()) state |= STATE_SYSTEM_UNAVAILABLE;
+  if (FHandle && GetFocus() == FHandle) state |= STATE_SYSTEM_FOCUSED;
+  return state;
+}
 
 void TControl::Repaint() {
   if (FHandle) RedrawWindow(FHandle, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
@@ -310,54 +363,56 @@ void TLabel::SetText(const std::wstring& text) {
 
 LRESULT TLabel::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
   if (msg == WM_SETTEXT) {
+    const std::wstring before = Text();
     const LRESULT r = DefWindowProcW(FHandle, msg, wParam, lParam);
     Repaint();
+    // A screen reader announces the new status without polling.
+    if (Text() != before) NotifyAccessibleEvent(EVENT_OBJECT_NAMECHANGE, FHandle);
     return r;
   }
   return TControl::WndProc(msg, wParam, lParam);
 }
 
-void TLabel::Paint(HDC dc, const RECT& rc) {
+long TLabel::AccessibleRole() const { return ROLE_SYSTEM_STATICTEXT; }
+
+long TLabel::AccessibleState() const { return TControl::AccessibleState() | STATE_SYSTEM_READONLY; }
+
+void TLabel::Paint(HDC dc, const RECT& rc, const TPalette& palette) {
   const std::wstring text = Text();
   RECT r = rc;
   SetBkMode(dc, TRANSPARENT);
-  SetTextColor(dc, Enabled() ? ColorText : GetSysColor(COLOR_GRAYTEXT));
+  SetTextColor(dc, Enabled() ? palette.WindowText : palette.GrayText);
   DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &r, DT_CENTER | DT_TOP | DT_WORDBREAK | DT_NOPREFIX);
 }
 
 // ---------------------------------------------------------------------------------------------
 // TsCharImageList
 
-TsCharImageList::~TsCharImageList() {
-  if (FFont) DeleteObject(FFont);
-}
+TsCharImageList::~TsCharImageList() = default;
 
 void TsCharImageList::SetFont(const std::wstring& family, int imageSize96, int glyphHeight96) {
   FFamily = family;
   FImageSize96 = imageSize96;
   FGlyphHeight96 = glyphHeight96;
-  if (FFont) DeleteObject(FFont);
-  FFont = nullptr;
+  FFont.Reset();
   FFontDpi = 0;
 }
 
 void TsCharImageList::Draw(HDC dc, int index, int x, int y, COLORREF color, int dpi) const {
   if (index < 0 || index >= Count()) return;
   if (!FFont || FFontDpi != dpi) {
-    if (FFont) DeleteObject(FFont);
-    FFont = CreateFontW(-Scale(FGlyphHeight96, dpi), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+    FFont.Reset(CreateFontW(-Scale(FGlyphHeight96, dpi), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
                         OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, ANTIALIASED_QUALITY, DEFAULT_PITCH,
-                        FFamily.c_str());
+                        FFamily.c_str()));
     FFontDpi = dpi;
   }
   const int size = ImageSize(dpi);
   RECT r{x, y, x + size, y + size};
-  HGDIOBJ old = SelectObject(dc, FFont);
+  const Sys::TSelectObject font(dc, FFont.Get());
   SetBkMode(dc, TRANSPARENT);
   SetTextColor(dc, color);
   wchar_t glyph[2] = {FGlyphs[static_cast<size_t>(index)], 0};
   DrawTextW(dc, glyph, 1, &r, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
-  SelectObject(dc, old);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -367,7 +422,7 @@ namespace {
 constexpr int kSkinBorder = 12;  // unstretched border of the button's skin picture
 }
 
-TsButton::~TsButton() { FreeLooks(); }
+TsButton::~TsButton() = default;
 
 void TsButton::Create(HWND parent, int id, const TPicture& skin) {
   FSkin = skin;
@@ -375,29 +430,24 @@ void TsButton::Create(HWND parent, int id, const TPicture& skin) {
   RebuildLooks();
 }
 
-void TsButton::FreeLooks() {
-  for (HBITMAP& b : FLooks) {
-    if (b) DeleteObject(b);
-    b = nullptr;
-  }
-}
-
 void TsButton::RebuildLooks() {
-  FreeLooks();
+  for (Sys::TBitmap& look : FLooks) look.Reset();
   if (FSkin.Empty()) return;
   const COLORREF tones[LookCount] = {FTone, Mix(FTone, RGB(255, 255, 255), 18), Mix(FTone, RGB(0, 0, 0), 22),
                                      ColorDisabledTone};
   for (int i = 0; i < LookCount; ++i) {
     std::vector<uint32_t> px = FSkin.Pixels;
     TintPixels(px, tones[i]);
-    FLooks[i] = CreatePremultipliedBitmap(FSkin, std::move(px));
+    FLooks[i].Reset(CreatePremultipliedBitmap(FSkin, std::move(px)));
   }
 }
 
 void TsButton::SetCaption(const std::wstring& caption) {
   if (FHandle) {
+    const bool changed = Text() != caption;
     SetWindowTextW(FHandle, caption.c_str());
     Repaint();
+    if (changed) NotifyAccessibleEvent(EVENT_OBJECT_NAMECHANGE, FHandle);
   }
 }
 
@@ -424,6 +474,24 @@ void TsButton::Click() {
            reinterpret_cast<HANDLE>(reinterpret_cast<INT_PTR>(GetPropW(FHandle, L"MorvaneClickCount")) + 1));
 #endif
   if (OnClick) OnClick(this);
+}
+
+long TsButton::AccessibleRole() const { return ROLE_SYSTEM_PUSHBUTTON; }
+
+long TsButton::AccessibleState() const {
+  long state = TControl::AccessibleState() | STATE_SYSTEM_DEFAULT;
+  if (Enabled()) state |= STATE_SYSTEM_FOCUSABLE;
+  if (FPressed) state |= STATE_SYSTEM_PRESSED;
+  if (FHover) state |= STATE_SYSTEM_HOTTRACKED;
+  return state;
+}
+
+std::wstring TsButton::AccessibleDefaultAction() const { return L"Press"; }
+
+bool TsButton::DoAccessibleDefaultAction() {
+  if (!FHandle || !Enabled()) return false;
+  PostMessageW(FHandle, BM_CLICK, 0, 0);
+  return true;
 }
 
 LRESULT TsButton::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -503,8 +571,16 @@ LRESULT TsButton::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
       Repaint();
       return 0;
     case WM_ENABLE:
-      if (!wParam) FPressed = FHover = false;
+      if (!wParam) {
+        FPressed = FHover = false;
+      } else if (const HWND root = GetAncestor(FHandle, GA_ROOT);
+                 root && GetActiveWindow() == root && IsWindowVisible(FHandle)) {
+        // Disabling took the focus away (the system leaves it nowhere); without it Enter and
+        // Space would never reach the button again.
+        SetFocus(FHandle);
+      }
       Repaint();
+      NotifyAccessibleEvent(EVENT_OBJECT_STATECHANGE, FHandle);
       return 0;
     case WM_GETDLGCODE:
       return DLGC_BUTTON | DLGC_DEFPUSHBUTTON;
@@ -518,29 +594,29 @@ LRESULT TsButton::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
   return TControl::WndProc(msg, wParam, lParam);
 }
 
-void TsButton::Paint(HDC dc, const RECT& rc) {
+void TsButton::Paint(HDC dc, const RECT& rc, const TPalette& palette) {
   const bool enabled = Enabled();
-  Look look = !enabled ? LookDisabled : FPressed ? LookPressed : FHover ? LookHover : LookNormal;
-  const int border = Scale(kSkinBorder, FDpi);
-  if (FLooks[look]) {
-    DrawNineSlice(dc, FLooks[look], FSkin.Width, FSkin.Height, rc, kSkinBorder, border);
+  COLORREF textColor = palette.ButtonText;
+  if (palette.HighContrast) {
+    // The system's colours, a solid edge and the dotted focus rectangle.
+    const COLORREF face = FPressed ? palette.Highlight : palette.ButtonFace;
+    textColor = !enabled ? palette.GrayText : FPressed ? palette.HighlightText : palette.ButtonText;
+    RoundRectSolid(dc, rc, Scale(8, FDpi), textColor, textColor);
+    RECT inner = rc;
+    const int edge = std::max(1, Scale(2, FDpi));
+    InflateRect(&inner, -edge, -edge);
+    RoundRectSolid(dc, inner, Scale(6, FDpi), face, face);
+    if (FFocused && enabled) {
+      RECT fr = rc;
+      const int inset = Scale(5, FDpi);
+      InflateRect(&fr, -inset, -inset);
+      SetTextColor(dc, textColor);
+      SetBkColor(dc, face);
+      DrawFocusRect(dc, &fr);
+    }
   } else {
-    RoundRectSolid(dc, rc, Scale(16, FDpi), FTone, FTone);
+    PaintSkinned(dc, rc);
   }
-  if (FFocused && enabled) {
-    // Focus: a thin white rounded line inside the edge.
-    RECT fr = rc;
-    const int inset = Scale(3, FDpi);
-    InflateRect(&fr, -inset, -inset);
-    HPEN pen = CreatePen(PS_SOLID, std::max(1, Scale(1, FDpi)), RGB(255, 255, 255));
-    HGDIOBJ oldPen = SelectObject(dc, pen);
-    HGDIOBJ oldBrush = SelectObject(dc, GetStockObject(NULL_BRUSH));
-    RoundRect(dc, fr.left, fr.top, fr.right, fr.bottom, Scale(10, FDpi), Scale(10, FDpi));
-    SelectObject(dc, oldBrush);
-    SelectObject(dc, oldPen);
-    DeleteObject(pen);
-  }
-  const COLORREF textColor = RGB(255, 255, 255);
   if (FImages && FImageIndex >= 0) {
     const int size = FImages->ImageSize(FDpi);
     FImages->Draw(dc, FImageIndex, rc.left + Scale(15, FDpi), rc.top + (rc.bottom - rc.top - size) / 2,
@@ -553,6 +629,27 @@ void TsButton::Paint(HDC dc, const RECT& rc) {
   SetTextColor(dc, textColor);
   DrawTextW(dc, caption.c_str(), static_cast<int>(caption.size()), &tr,
             DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+}
+
+void TsButton::PaintSkinned(HDC dc, const RECT& rc) {
+  const bool enabled = Enabled();
+  Look look = !enabled ? LookDisabled : FPressed ? LookPressed : FHover ? LookHover : LookNormal;
+  const int border = Scale(kSkinBorder, FDpi);
+  if (FLooks[look]) {
+    DrawNineSlice(dc, FLooks[look].Get(), FSkin.Width, FSkin.Height, rc, kSkinBorder, border);
+  } else {
+    RoundRectSolid(dc, rc, Scale(16, FDpi), FTone, FTone);
+  }
+  if (FFocused && enabled) {
+    // Focus: a thin white rounded line inside the edge.
+    RECT fr = rc;
+    const int inset = Scale(3, FDpi);
+    InflateRect(&fr, -inset, -inset);
+    const Sys::TPen pen(CreatePen(PS_SOLID, std::max(1, Scale(1, FDpi)), RGB(255, 255, 255)));
+    const Sys::TSelectObject selectedPen(dc, pen.Get());
+    const Sys::TSelectObject selectedBrush(dc, GetStockObject(NULL_BRUSH));
+    RoundRect(dc, fr.left, fr.top, fr.right, fr.bottom, Scale(10, FDpi), Scale(10, FDpi));
+  }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -581,13 +678,19 @@ void TsGauge::SetProgress(int64_t value) {
 void TsGauge::Changed() {
   if (!FHandle) return;
   const std::wstring text = FRange.Text(Suffix);
-  if (Text() != text) SetWindowTextW(FHandle, text.c_str());
+  const bool readingChanged = Text() != text;
+  if (readingChanged) SetWindowTextW(FHandle, text.c_str());
   Repaint();
+  if (readingChanged) NotifyAccessibleEvent(EVENT_OBJECT_VALUECHANGE, FHandle);
 }
 
-void TsGauge::Paint(HDC dc, const RECT& rc) {
+long TsGauge::AccessibleRole() const { return ROLE_SYSTEM_PROGRESSBAR; }
+
+long TsGauge::AccessibleState() const { return TControl::AccessibleState() | STATE_SYSTEM_READONLY; }
+
+void TsGauge::Paint(HDC dc, const RECT& rc, const TPalette& palette) {
   const int radius = Scale(8, FDpi);
-  RoundRectSolid(dc, rc, radius, ColorTrack, ColorTrackBorder);
+  RoundRectSolid(dc, rc, radius, palette.Track, palette.TrackBorder);
   const int64_t span = FRange.MaxValue() - FRange.MinValue();
   const int width = rc.right - rc.left;
   int fillWidth = 0;
@@ -598,27 +701,21 @@ void TsGauge::Paint(HDC dc, const RECT& rc) {
   }
   RECT fill{rc.left, rc.top, rc.left + fillWidth, rc.bottom};
   if (fillWidth > 0) {
-    HRGN clip = CreateRectRgnIndirect(&fill);
-    SelectClipRgn(dc, clip);
-    RoundRectSolid(dc, rc, radius, ColorFill, ColorFill);
+    ClipTo(dc, fill);
+    RoundRectSolid(dc, rc, radius, palette.Highlight, palette.Highlight);
     SelectClipRgn(dc, nullptr);
-    DeleteObject(clip);
   }
   const std::wstring text = FRange.Text(Suffix);
   SetBkMode(dc, TRANSPARENT);
   RECT tr = rc;
   // Dark text over the track, white text over the fill.
-  HRGN rest = CreateRectRgn(fill.right, rc.top, rc.right, rc.bottom);
-  SelectClipRgn(dc, rest);
-  SetTextColor(dc, ColorText);
+  ClipTo(dc, RECT{fill.right, rc.top, rc.right, rc.bottom});
+  SetTextColor(dc, palette.WindowText);
   DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &tr, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
-  DeleteObject(rest);
   if (fillWidth > 0) {
-    HRGN done = CreateRectRgnIndirect(&fill);
-    SelectClipRgn(dc, done);
-    SetTextColor(dc, RGB(255, 255, 255));
+    ClipTo(dc, fill);
+    SetTextColor(dc, palette.HighlightText);
     DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &tr, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
-    DeleteObject(done);
   }
   SelectClipRgn(dc, nullptr);
 }
@@ -631,7 +728,11 @@ void TsImage::Create(HWND parent, int id, const TPicture& picture) {
   CreateControl(L"TsImage", parent, id, WS_VISIBLE);
 }
 
-void TsImage::Paint(HDC dc, const RECT& rc) {
+long TsImage::AccessibleRole() const { return ROLE_SYSTEM_GRAPHIC; }
+
+long TsImage::AccessibleState() const { return TControl::AccessibleState() | STATE_SYSTEM_READONLY; }
+
+void TsImage::Paint(HDC dc, const RECT& rc, const TPalette&) {
   if (FPicture.Empty()) return;
   const int w = rc.right - rc.left, h = rc.bottom - rc.top;
   if (w <= 0 || h <= 0) return;
@@ -644,22 +745,19 @@ void TsImage::Paint(HDC dc, const RECT& rc) {
   const int x = rc.left + (w - dw) / 2, y = rc.top + (h - dh) / 2;
   const bool opaque = std::all_of(FPicture.Pixels.begin(), FPicture.Pixels.end(),
                                   [](uint32_t p) { return (p >> 24) == 0xFF; });
-  HBITMAP bmp = CreatePremultipliedBitmap(FPicture, FPicture.Pixels);
+  const Sys::TBitmap bmp(CreatePremultipliedBitmap(FPicture, FPicture.Pixels));
   if (!bmp) return;
-  HDC src = CreateCompatibleDC(dc);
-  HGDIOBJ old = SelectObject(src, bmp);
+  const Sys::TMemoryDC src(CreateCompatibleDC(dc));
+  const Sys::TSelectObject selected(src.Get(), bmp.Get());
   if (opaque) {
     // Smooth scaling; nothing shows through an opaque picture.
     SetStretchBltMode(dc, HALFTONE);
     SetBrushOrgEx(dc, 0, 0, nullptr);
-    StretchBlt(dc, x, y, dw, dh, src, 0, 0, FPicture.Width, FPicture.Height, SRCCOPY);
+    StretchBlt(dc, x, y, dw, dh, src.Get(), 0, 0, FPicture.Width, FPicture.Height, SRCCOPY);
   } else {
     BLENDFUNCTION bf{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
-    AlphaBlend(dc, x, y, dw, dh, src, 0, 0, FPicture.Width, FPicture.Height, bf);
+    GdiAlphaBlend(dc, x, y, dw, dh, src.Get(), 0, 0, FPicture.Width, FPicture.Height, bf);
   }
-  SelectObject(src, old);
-  DeleteDC(src);
-  DeleteObject(bmp);
 }
 
 }  // namespace Skin

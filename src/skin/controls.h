@@ -6,9 +6,15 @@
 // Window classes: "TsPanel", "TLabel", "TsButton", "TsGauge", "TsImage", "TsWebBrowser". The web
 // view's window text is the path it was last asked to open; once it has opened one, the system's
 // browser control has its own child windows inside it.
+//
+// Assistive technology: the button, the gauge, the label and the picture answer WM_GETOBJECT
+// with accessible objects of their own (skin/accessible.h) and raise EVENT_OBJECT_NAMECHANGE,
+// EVENT_OBJECT_VALUECHANGE and EVENT_OBJECT_STATECHANGE as their texts, readings and states
+// change. In the system's high-contrast mode every control draws with the system's colours.
 #pragma once
 
 #include <windows.h>
+#include <mshtmdid.h>
 
 #include <cstdint>
 #include <functional>
@@ -17,6 +23,7 @@
 
 #include "skin/skin_math.h"
 #include "skin/window_object.h"
+#include "system/handles.h"
 
 class TObject {
  public:
@@ -32,6 +39,27 @@ inline constexpr COLORREF ColorTrack = RGB(229, 229, 229);
 inline constexpr COLORREF ColorTrackBorder = RGB(208, 208, 208);
 inline constexpr COLORREF ColorFill = RGB(20, 115, 230);
 inline constexpr COLORREF ColorDisabledTone = RGB(160, 160, 160);
+
+// The colours a control draws with: the light skin's, or the system's in high-contrast mode.
+struct TPalette {
+  bool HighContrast = false;
+  COLORREF Window = ColorWindow;          // backgrounds of panels, label, picture
+  COLORREF WindowText = ColorText;        // the label, the gauge's reading over the track
+  COLORREF ButtonFace = ColorFill;        // the button (high contrast: the light skin uses its tone)
+  COLORREF ButtonText = RGB(255, 255, 255);
+  COLORREF Highlight = ColorFill;         // the gauge's fill
+  COLORREF HighlightText = RGB(255, 255, 255);
+  COLORREF GrayText = RGB(109, 109, 109);  // disabled texts
+  COLORREF Track = ColorTrack;            // the gauge's track and its border
+  COLORREF TrackBorder = ColorTrackBorder;
+};
+// The light skin's colours.
+TPalette LightPalette();
+// The system's colours (COLOR_WINDOW, COLOR_WINDOWTEXT, COLOR_BTNFACE, COLOR_BTNTEXT,
+// COLOR_HIGHLIGHT, COLOR_HIGHLIGHTTEXT, COLOR_GRAYTEXT), marked as high contrast.
+TPalette SystemPalette();
+// SystemPalette while SPI_GETHIGHCONTRAST reports HCF_HIGHCONTRASTON, LightPalette otherwise.
+TPalette CurrentPalette();
 
 // Version text of the drawn controls, shown for the argument "/acver".
 const wchar_t* EngineVersion();
@@ -80,11 +108,25 @@ class TControl : public TObject {
   void SetFont(HFONT font);
   void SetDpi(int dpi);
   std::wstring Text() const;
+  // Draws the whole control into dc (its client rectangle from 0, 0) with the given colours; a
+  // window paints itself so with CurrentPalette().
+  void Draw(HDC dc, const TPalette& palette);
+
+  // What assistive technology reads of the control (skin/accessible.h). Role 0 leaves the
+  // window to the system's default object.
+  virtual long AccessibleRole() const { return 0; }
+  virtual std::wstring AccessibleName() const { return Text(); }
+  virtual std::wstring AccessibleValue() const { return {}; }
+  // STATE_SYSTEM_* flags: invisible, unavailable (disabled), focused.
+  virtual long AccessibleState() const;
+  virtual std::wstring AccessibleDefaultAction() const { return {}; }
+  // Carries the default action out; false when there is none now.
+  virtual bool DoAccessibleDefaultAction() { return false; }
 
  protected:
   void CreateControl(const wchar_t* className, HWND parent, int id, DWORD style = 0);
   virtual LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam);
-  virtual void Paint(HDC dc, const RECT& rc);
+  virtual void Paint(HDC dc, const RECT& rc, const TPalette& palette);
   void Repaint();
 
   HWND FHandle = nullptr;
@@ -102,15 +144,19 @@ class TsPanel : public TControl {
   void Create(HWND parent, int id);
 };
 
+// Accessible as static text with its text as name.
+
 // A text label: text centred horizontally, from the top, wrapped at word boundaries.
 class TLabel : public TControl {
  public:
   void Create(HWND parent, int id);
   void SetText(const std::wstring& text);
+  long AccessibleRole() const override;
+  long AccessibleState() const override;
 
  protected:
   LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
-  void Paint(HDC dc, const RECT& rc) override;
+  void Paint(HDC dc, const RECT& rc, const TPalette& palette) override;
 };
 
 // Images drawn from the glyphs of an icon font, in a given colour.
@@ -129,14 +175,17 @@ class TsCharImageList : public TObject {
   int FImageSize96 = 40;
   int FGlyphHeight96 = 28;
   std::vector<wchar_t> FGlyphs;
-  mutable HFONT FFont = nullptr;
+  mutable Sys::TFont FFont;
   mutable int FFontDpi = 0;
 };
 
 // The large button: a rounded skin picture recoloured by the button's tone, a white caption
 // and an icon from an image list left of it. Hand cursor; hover, pressed, focused and disabled
 // looks. Enter on the window presses the window's default button (see the window). BM_CLICK, as
-// test drivers and accessibility tools send it, is a click.
+// test drivers and accessibility tools send it, is a click. Space pressed while it has the focus
+// presses it. Enabled again while its window is active, it takes the focus back, so the keyboard
+// reaches it after a command that disabled it. Accessible as a push button: the caption as name,
+// unavailable while disabled, focusable, focused, default; default action "Press".
 class TsButton : public TControl {
  public:
   ~TsButton() override;
@@ -152,17 +201,23 @@ class TsButton : public TControl {
   // Runs OnClick when the button is enabled.
   void Click();
   std::function<void(TObject* sender)> OnClick;
+  long AccessibleRole() const override;
+  long AccessibleState() const override;
+  std::wstring AccessibleDefaultAction() const override;
+  // Posts the click, so the caller (a screen reader) is not held while the command runs.
+  bool DoAccessibleDefaultAction() override;
 
  protected:
   LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
-  void Paint(HDC dc, const RECT& rc) override;
+  void Paint(HDC dc, const RECT& rc, const TPalette& palette) override;
 
  private:
   enum Look { LookNormal, LookHover, LookPressed, LookDisabled, LookCount };
   void RebuildLooks();
-  void FreeLooks();
+  // The light skin's look: the tone-coloured picture and a white focus line.
+  void PaintSkinned(HDC dc, const RECT& rc);
   TPicture FSkin;
-  HBITMAP FLooks[LookCount] = {};
+  Sys::TBitmap FLooks[LookCount];
   COLORREF FTone = RGB(20, 115, 230);
   const TsCharImageList* FImages = nullptr;
   int FImageIndex = -1;
@@ -172,7 +227,8 @@ class TsButton : public TControl {
 };
 
 // The gauge: a track, its fill and the reading "<percent><Suffix>" centred on it. The window
-// text is the reading. Every change repaints at once.
+// text is the reading. Every change repaints at once. Accessible as a progress bar whose value
+// is the reading.
 class TsGauge : public TControl {
  public:
   void Create(HWND parent, int id);
@@ -183,25 +239,32 @@ class TsGauge : public TControl {
   void SetMaxValue(int64_t value);
   void SetProgress(int64_t value);
   std::wstring Suffix = L"%";
+  long AccessibleRole() const override;
+  std::wstring AccessibleName() const override { return {}; }
+  std::wstring AccessibleValue() const override { return Text(); }
+  long AccessibleState() const override;
 
  protected:
-  void Paint(HDC dc, const RECT& rc) override;
+  void Paint(HDC dc, const RECT& rc, const TPalette& palette) override;
 
  private:
   void Changed();
   GaugeRange FRange;
 };
 
-// A picture drawn centred and scaled with its proportions kept, on the window colour.
+// A picture drawn centred and scaled with its proportions kept, on the window colour (in high
+// contrast too: the picture itself stays). Accessible as a graphic.
 class TsImage : public TControl {
  public:
   void Create(HWND parent, int id, const TPicture& picture);
   // Whether the window lays this control over its free client area.
   void SetAlignClient(bool value) { FAlignClient = value; }
   bool AlignClient() const { return FAlignClient; }
+  long AccessibleRole() const override;
+  long AccessibleState() const override;
 
  protected:
-  void Paint(HDC dc, const RECT& rc) override;
+  void Paint(HDC dc, const RECT& rc, const TPalette& palette) override;
 
  private:
   TPicture FPicture;
@@ -216,10 +279,22 @@ class TBrowserSite;
 // context menu and no dialogs; the cursor over it is the arrow. The window text is the path it
 // was last asked to open. Where the system has no browser control the window stays an empty
 // white area and Navigate only records the path. Before the browser object is made, the program's
-// file name is given kBrowserDocumentMode under the current user's FEATURE_BROWSER_EMULATION key.
+// file name is given kBrowserDocumentMode under the current user's FEATURE_BROWSER_EMULATION key
+// and 1 under FEATURE_LOCALMACHINE_LOCKDOWN (both below kBrowserFeatureControlKey).
+//
+// The page is shown as markup and nothing else: the view answers the browser's ambient download
+// control with kBrowserDownloadControl, and cancels every navigation to anything but the path it
+// was last asked to open, and every new window. The page's bytes are not touched.
 inline constexpr unsigned long kBrowserDocumentMode = 11001;  // the current document mode
+inline constexpr wchar_t kBrowserFeatureControlKey[] =
+    L"Software\\Microsoft\\Internet Explorer\\Main\\FeatureControl";
+inline constexpr long kBrowserDownloadControl = DLCTL_DLIMAGES | DLCTL_NO_SCRIPTS | DLCTL_NO_JAVA |
+                                                DLCTL_NO_RUNACTIVEXCTLS | DLCTL_NO_DLACTIVEXCTLS |
+                                                DLCTL_NO_BEHAVIORS | DLCTL_NO_FRAMEDOWNLOAD |
+                                                DLCTL_NO_CLIENTPULL | DLCTL_SILENT;
 class TsWebBrowser : public TControl {
  public:
+  TsWebBrowser();
   ~TsWebBrowser() override;
   void Create(HWND parent, int id);
   void SetAlignClient(bool value) { FAlignClient = value; }
@@ -233,6 +308,8 @@ class TsWebBrowser : public TControl {
   // The browser's own idea of its location (IWebBrowser2::get_LocationURL); empty without a
   // browser or before it has one.
   std::wstring BrowserLocationUrl() const;
+  // The browser control object (IOleObject, IWebBrowser2, ...), or empty before it is made.
+  Sys::TComPtr<IUnknown> BrowserObject() const;
   // The browser's in-place window, or null.
   HWND BrowserWindow() const;
 
@@ -243,7 +320,7 @@ class TsWebBrowser : public TControl {
   void CloseBrowser();
   bool FAlignClient = false;
   std::wstring FPath;
-  TBrowserSite* FSite = nullptr;
+  Sys::TComPtr<TBrowserSite> FSite;
   bool FBrowserFailed = false;
 };
 

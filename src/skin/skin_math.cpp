@@ -1,28 +1,59 @@
 #include "skin/skin_math.h"
 
 #include <algorithm>
-#include <cmath>
 
 #include "system/text.h"
 
 namespace Skin {
 
-int64_t GaugePercent(int64_t minValue, int64_t maxValue, int64_t position) {
-  if (maxValue == minValue) return 0;
-  const double p = (100.0 / (static_cast<double>(maxValue) - static_cast<double>(minValue))) *
-                   (static_cast<double>(position) - static_cast<double>(minValue));
-  // Halves go to the even neighbour whatever rounding mode the process runs in.
-  const double lower = std::floor(p);
-  const double diff = p - lower;
-  double r;
-  if (diff > 0.5) {
-    r = lower + 1;
-  } else if (diff < 0.5) {
-    r = lower;
-  } else {
-    r = std::fmod(lower, 2.0) == 0.0 ? lower : lower + 1;
+namespace {
+
+// Quotient and remainder of 100 * part / whole for part < whole, without overflow for any
+// 64-bit whole: the product is built by doubling and adding, each step reduced below whole.
+struct TQuotient {
+  uint64_t Quot = 0;
+  uint64_t Rem = 0;
+};
+
+TQuotient Hundredfold(uint64_t part, uint64_t whole) {
+  TQuotient acc;
+  for (int bit = 6; bit >= 0; --bit) {
+    // acc = 2 * acc
+    acc.Quot *= 2;
+    if (acc.Rem >= whole - acc.Rem) {
+      acc.Rem -= whole - acc.Rem;
+      ++acc.Quot;
+    } else {
+      acc.Rem *= 2;
+    }
+    if ((100u >> bit) & 1u) {
+      // acc += part
+      if (acc.Rem >= whole - part) {
+        acc.Rem -= whole - part;
+        ++acc.Quot;
+      } else {
+        acc.Rem += part;
+      }
+    }
   }
-  return static_cast<int64_t>(r);
+  return acc;
+}
+
+}  // namespace
+
+int64_t GaugePercent(int64_t minValue, int64_t maxValue, int64_t position) {
+  if (maxValue <= minValue) return 0;
+  // Unsigned differences cannot overflow, whatever the signs of the ends.
+  const uint64_t span = static_cast<uint64_t>(maxValue) - static_cast<uint64_t>(minValue);
+  position = std::clamp(position, minValue, maxValue);
+  const uint64_t done = static_cast<uint64_t>(position) - static_cast<uint64_t>(minValue);
+  if (done == span) return 100;
+  // Exact quotient, rounded to nearest with halves to the even neighbour.
+  const TQuotient q = Hundredfold(done, span);
+  const uint64_t rest = span - q.Rem;  // the distance to the next whole number, times span
+  uint64_t result = q.Quot;
+  if (q.Rem > rest || (q.Rem == rest && (result & 1u))) ++result;
+  return static_cast<int64_t>(result);
 }
 
 bool GaugeRange::SetMinValue(int64_t value) {

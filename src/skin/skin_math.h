@@ -9,7 +9,8 @@
 namespace Skin {
 
 // Whole percentage of position within min..max, rounded to nearest with halves to the even
-// neighbour; 0 when the range is empty.
+// neighbour on the exact quotient (integer arithmetic: the same on every build); 0 when the
+// range is empty. A position outside the range counts as the nearer end.
 int64_t GaugePercent(int64_t minValue, int64_t maxValue, int64_t position);
 
 // Range and position of a gauge. The position is always held within the range.

@@ -4,15 +4,27 @@
 // in-place frame and document host. The last of these is what lets the host set how pages are
 // shown (IDocHostUIHandler::GetHostInfo): no scroll bars, no 3-D border, the arrow cursor
 // through a host style sheet, and no context menu.
+//
+// The page comes from outside the program (release notes from the cloud folder), so the site
+// also keeps it to markup: its IDispatch answers the ambient download control (pictures only:
+// no scripts, Java, ActiveX, behaviours, frame downloads or client pull; silent), and, connected
+// to the browser's events, cancels every navigation to anything but the page it was told to open
+// and every new window.
 #include <windows.h>
 #include <exdisp.h>
+#include <exdispid.h>
+#include <mshtmdid.h>
 #include <mshtmhst.h>
 #include <ole2.h>
+#include <shlwapi.h>
 
 #include <cstring>
 #include <string>
 
 #include "skin/controls.h"
+#include "skin/untyped_dispatch.h"
+#include "system/handles.h"
+#include "system/text.h"
 
 namespace Skin {
 
@@ -30,25 +42,54 @@ wchar_t* CoTaskCopy(const wchar_t* text) {
   return copy;
 }
 
-// A hosted browser control renders in the oldest document mode unless the program asks for a
-// newer one, and that mode ignores "white-space: pre-wrap": plain release notes would lose their
-// line breaks. This asks for the current mode for the program's own file name (per user, no
-// elevation); a failure leaves the old mode.
-void UseCurrentDocumentMode() {
+// Sets the program's own entry (its file name) of a browser feature, per user, no elevation. A
+// failure leaves the system's default for the feature.
+void SetOwnFeatureControl(const wchar_t* feature, DWORD value) {
   wchar_t path[MAX_PATH * 2] = {};
   const DWORD len = GetModuleFileNameW(nullptr, path, static_cast<DWORD>(std::size(path)));
   if (len == 0 || len >= std::size(path)) return;
-  const wchar_t* name = path;
-  for (const wchar_t* p = path; *p; ++p)
-    if (*p == L'\\' || *p == L'/') name = p + 1;
-  HKEY key = nullptr;
-  if (RegCreateKeyExW(HKEY_CURRENT_USER,
-                      L"Software\\Microsoft\\Internet Explorer\\Main\\FeatureControl\\FEATURE_BROWSER_EMULATION", 0,
-                      nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS)
+  const std::wstring name = ExtractFileName(std::wstring_view(path, len));
+  Sys::TRegKey key;
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, (std::wstring(kBrowserFeatureControlKey) + L"\\" + feature).c_str(), 0,
+                      nullptr, 0, KEY_SET_VALUE, nullptr, key.Put(), nullptr) != ERROR_SUCCESS)
     return;
-  const DWORD mode = kBrowserDocumentMode;
-  RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&mode), sizeof mode);
-  RegCloseKey(key);
+  RegSetValueExW(key.Get(), name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+}
+
+// A hosted browser control renders in the oldest document mode unless the program asks for a
+// newer one, and that mode ignores "white-space: pre-wrap": plain release notes would lose their
+// line breaks. The page is a local file, so it also asks for the Local Machine zone's lockdown,
+// which the system otherwise leaves to the program.
+void SetBrowserFeatures() {
+  SetOwnFeatureControl(L"FEATURE_BROWSER_EMULATION", kBrowserDocumentMode);
+  SetOwnFeatureControl(L"FEATURE_LOCALMACHINE_LOCKDOWN", 1);
+}
+
+bool SameTextIgnoringCase(const std::wstring& a, const std::wstring& b) {
+  return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
+         CSTR_EQUAL;
+}
+
+// Whether a URL the browser is about to open is the page given as a plain path, written as
+// that path or as its file URL.
+bool IsPage(const std::wstring& url, const std::wstring& page) {
+  if (page.empty() || url.empty()) return false;
+  if (SameTextIgnoringCase(url, page)) return true;
+  if (!UrlIsFileUrlW(url.c_str())) return false;
+  wchar_t path[MAX_PATH * 2] = {};
+  DWORD size = static_cast<DWORD>(std::size(path));
+  return SUCCEEDED(PathCreateFromUrlW(url.c_str(), path, &size, 0)) && SameTextIgnoringCase(std::wstring(path, size), page);
+}
+
+// The argument of an event, by its position from the first (DISPPARAMS holds them backwards).
+VARIANT* EventArgument(const DISPPARAMS* params, UINT index, UINT count) {
+  if (!params || params->cArgs != count || index >= count) return nullptr;
+  return &params->rgvarg[count - 1 - index];
+}
+
+// Sets an event's by-reference VARIANT_BOOL Cancel argument.
+void CancelEvent(VARIANT* cancel) {
+  if (cancel && V_VT(cancel) == (VT_BYREF | VT_BOOL) && V_BOOLREF(cancel)) *V_BOOLREF(cancel) = VARIANT_TRUE;
 }
 
 }  // namespace
@@ -56,7 +97,8 @@ void UseCurrentDocumentMode() {
 class TBrowserSite final : public IOleClientSite,
                            public IOleInPlaceSite,
                            public IOleInPlaceFrame,
-                           public IDocHostUIHandler {
+                           public IDocHostUIHandler,
+                           public TUntypedDispatch<IDispatch> {
  public:
   explicit TBrowserSite(HWND host) : FHost(host) {}
   TBrowserSite(const TBrowserSite&) = delete;
@@ -64,25 +106,28 @@ class TBrowserSite final : public IOleClientSite,
 
   // Makes the browser control and activates it in place in the host window.
   bool Open() {
-    UseCurrentDocumentMode();
-    IOleObject* object = nullptr;
-    if (FAILED(CoCreateInstance(CLSID_WebBrowser, nullptr, CLSCTX_INPROC_SERVER, IID_IOleObject,
-                                reinterpret_cast<void**>(&object))) ||
-        !object) {
+    SetBrowserFeatures();
+    if (FAILED(CoCreateInstance(CLSID_WebBrowser, nullptr, CLSCTX_INPROC_SERVER, IID_IOleObject, FObject.PutVoid())) ||
+        !FObject) {
       return false;
     }
-    FObject = object;
     if (FAILED(FObject->SetClientSite(static_cast<IOleClientSite*>(this)))) return false;
-    OleSetContainedObject(FObject, TRUE);
+    OleSetContainedObject(FObject.Get(), TRUE);
+    // Without the events nothing could stop the page from leading elsewhere: no browser then.
+    if (const auto points = FObject.As<IConnectionPointContainer>()) {
+      points->FindConnectionPoint(DIID_DWebBrowserEvents2, FEvents.Put());
+    }
+    if (!FEvents || FAILED(FEvents->Advise(static_cast<IDispatch*>(this), &FEventsCookie))) {
+      FEvents.Reset();
+      return false;
+    }
     RECT rc = ClientRect();
     if (FAILED(FObject->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, static_cast<IOleClientSite*>(this), 0, FHost,
                                &rc))) {
       return false;
     }
-    if (FAILED(FObject->QueryInterface(IID_IWebBrowser2, reinterpret_cast<void**>(&FBrowser))) || !FBrowser) {
-      FBrowser = nullptr;
-      return false;
-    }
+    FBrowser = FObject.As<IWebBrowser2>();
+    if (!FBrowser) return false;
     // No script error boxes or other dialogs of the browser; the window takes no drops.
     FBrowser->put_Silent(VARIANT_TRUE);
     FBrowser->put_RegisterAsDropTarget(VARIANT_FALSE);
@@ -92,45 +137,42 @@ class TBrowserSite final : public IOleClientSite,
 
   // Deactivates and lets go of the control; the site itself is freed by the last Release.
   void Close() {
+    if (FEvents) {
+      FEvents->Unadvise(FEventsCookie);
+      FEvents.Reset();
+    }
     if (FBrowser) {
       FBrowser->Stop();
-      FBrowser->Release();
-      FBrowser = nullptr;
+      FBrowser.Reset();
     }
     if (FObject) {
-      IOleInPlaceObject* inPlace = nullptr;
-      if (SUCCEEDED(FObject->QueryInterface(IID_IOleInPlaceObject, reinterpret_cast<void**>(&inPlace))) &&
-          inPlace) {
-        inPlace->InPlaceDeactivate();
-        inPlace->Release();
-      }
+      if (const auto inPlace = FObject.As<IOleInPlaceObject>()) inPlace->InPlaceDeactivate();
       FObject->Close(OLECLOSE_NOSAVE);
       FObject->SetClientSite(nullptr);
-      OleSetContainedObject(FObject, FALSE);
-      FObject->Release();
-      FObject = nullptr;
+      OleSetContainedObject(FObject.Get(), FALSE);
+      FObject.Reset();
     }
     FHost = nullptr;
   }
 
   bool Navigate(const std::wstring& path) {
+    FPage = path;
     if (!FBrowser) return false;
-    BSTR url = SysAllocStringLen(path.data(), static_cast<UINT>(path.size()));
+    const Sys::TBstr url(SysAllocStringLen(path.data(), static_cast<UINT>(path.size())));
     if (!url) return false;
     VARIANT none;
     VariantInit(&none);
-    const HRESULT hr = FBrowser->Navigate(url, &none, &none, &none, &none);
-    SysFreeString(url);
-    return SUCCEEDED(hr);
+    return SUCCEEDED(FBrowser->Navigate(url.Get(), &none, &none, &none, &none));
   }
 
   std::wstring LocationUrl() const {
     std::wstring result;
-    BSTR url = nullptr;
-    if (FBrowser && SUCCEEDED(FBrowser->get_LocationURL(&url)) && url) result.assign(url, SysStringLen(url));
-    if (url) SysFreeString(url);
+    Sys::TBstr url;
+    if (FBrowser && SUCCEEDED(FBrowser->get_LocationURL(url.Put())) && url) result.assign(url.Get(), SysStringLen(url.Get()));
     return result;
   }
+
+  Sys::TComPtr<IUnknown> Object() const { return FObject.As<IUnknown>(); }
 
   // The control's own window, the first child of the host.
   HWND Window() const { return FHost ? ::GetWindow(FHost, GW_CHILD) : nullptr; }
@@ -139,12 +181,7 @@ class TBrowserSite final : public IOleClientSite,
   void Resize() {
     if (!FObject) return;
     RECT rc = ClientRect();
-    IOleInPlaceObject* inPlace = nullptr;
-    if (SUCCEEDED(FObject->QueryInterface(IID_IOleInPlaceObject, reinterpret_cast<void**>(&inPlace))) &&
-        inPlace) {
-      inPlace->SetObjectRects(&rc, &rc);
-      inPlace->Release();
-    }
+    if (const auto inPlace = FObject.As<IOleInPlaceObject>()) inPlace->SetObjectRects(&rc, &rc);
   }
 
   // IUnknown
@@ -159,6 +196,8 @@ class TBrowserSite final : public IOleClientSite,
       *out = static_cast<IOleInPlaceFrame*>(this);
     } else if (IsEqualIID(riid, IID_IDocHostUIHandler)) {
       *out = static_cast<IDocHostUIHandler*>(this);
+    } else if (IsEqualIID(riid, IID_IDispatch) || IsEqualIID(riid, DIID_DWebBrowserEvents2)) {
+      *out = static_cast<IDispatch*>(this);
     } else {
       return E_NOINTERFACE;
     }
@@ -280,8 +319,53 @@ class TBrowserSite final : public IOleClientSite,
     return S_FALSE;
   }
 
+  // IDispatch: the ambient properties the browser asks its site for, and the browser's events.
+  STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT* result, EXCEPINFO*,
+                      UINT*) override {
+    switch (id) {
+      case DISPID_AMBIENT_DLCONTROL:
+        if (!result) return E_POINTER;
+        VariantInit(result);
+        V_VT(result) = VT_I4;
+        V_I4(result) = kBrowserDownloadControl;
+        return S_OK;
+      case DISPID_BEFORENAVIGATE2: {
+        // (pDisp, URL, Flags, TargetFrameName, PostData, Headers, Cancel)
+        const VARIANT* url = EventArgument(params, 1, 7);
+        std::wstring target;
+        if (url && V_VT(url) == (VT_BYREF | VT_VARIANT) && V_VARIANTREF(url)) url = V_VARIANTREF(url);
+        if (url && V_VT(url) == VT_BSTR && V_BSTR(url)) target.assign(V_BSTR(url), SysStringLen(V_BSTR(url)));
+        if (!IsPage(target, FPage)) {
+          CancelEvent(EventArgument(params, 6, 7));
+          NavigationCancelled();
+        }
+        return S_OK;
+      }
+      case DISPID_NEWWINDOW2:  // (ppDisp, Cancel)
+        CancelEvent(EventArgument(params, 1, 2));
+        NavigationCancelled();
+        return S_OK;
+      case DISPID_NEWWINDOW3:  // (ppDisp, Cancel, dwFlags, bstrUrlContext, bstrUrl)
+        CancelEvent(EventArgument(params, 1, 5));
+        NavigationCancelled();
+        return S_OK;
+      default:
+        return DISP_E_MEMBERNOTFOUND;
+    }
+  }
+
  private:
   ~TBrowserSite() = default;
+
+  void NavigationCancelled() {
+#ifdef MORVANE_TEST_HOOKS
+    // Lets tests see from outside how many navigations and new windows were refused.
+    if (FHost) {
+      SetPropW(FHost, L"MorvaneCancelledNavigations",
+               reinterpret_cast<HANDLE>(reinterpret_cast<INT_PTR>(GetPropW(FHost, L"MorvaneCancelledNavigations")) + 1));
+    }
+#endif
+  }
 
   RECT ClientRect() const {
     RECT rc{};
@@ -291,12 +375,17 @@ class TBrowserSite final : public IOleClientSite,
 
   LONG FRefs = 1;
   HWND FHost;
-  IOleObject* FObject = nullptr;
-  IWebBrowser2* FBrowser = nullptr;
+  Sys::TComPtr<IOleObject> FObject;
+  Sys::TComPtr<IWebBrowser2> FBrowser;
+  Sys::TComPtr<IConnectionPoint> FEvents;
+  DWORD FEventsCookie = 0;
+  std::wstring FPage;  // the one page the browser may open
 };
 
 // ---------------------------------------------------------------------------------------------
 // TsWebBrowser
+
+TsWebBrowser::TsWebBrowser() = default;
 
 TsWebBrowser::~TsWebBrowser() { CloseBrowser(); }
 
@@ -304,10 +393,9 @@ void TsWebBrowser::Create(HWND parent, int id) { CreateControl(L"TsWebBrowser", 
 
 void TsWebBrowser::CloseBrowser() {
   if (!FSite) return;
-  TBrowserSite* site = FSite;
-  FSite = nullptr;
+  // Cut the link first: closing may send messages back to this window.
+  const Sys::TComPtr<TBrowserSite> site = std::move(FSite);
   site->Close();
-  site->Release();
 }
 
 void TsWebBrowser::Navigate(const std::wstring& path) {
@@ -315,7 +403,7 @@ void TsWebBrowser::Navigate(const std::wstring& path) {
   if (!FHandle) return;
   SetWindowTextW(FHandle, path.c_str());
   if (!FSite && !FBrowserFailed) {
-    FSite = new TBrowserSite(FHandle);
+    FSite.Reset(new TBrowserSite(FHandle));
     if (!FSite->Open()) {
       // No browser control on this system: the view stays an empty area.
       CloseBrowser();
@@ -325,9 +413,11 @@ void TsWebBrowser::Navigate(const std::wstring& path) {
   if (FSite) FSite->Navigate(path);
 }
 
-bool TsWebBrowser::BrowserHosted() const { return FSite != nullptr; }
+bool TsWebBrowser::BrowserHosted() const { return static_cast<bool>(FSite); }
 
 std::wstring TsWebBrowser::BrowserLocationUrl() const { return FSite ? FSite->LocationUrl() : std::wstring(); }
+
+Sys::TComPtr<IUnknown> TsWebBrowser::BrowserObject() const { return FSite ? FSite->Object() : Sys::TComPtr<IUnknown>(); }
 
 HWND TsWebBrowser::BrowserWindow() const { return FSite ? FSite->Window() : nullptr; }
 

@@ -15,12 +15,14 @@
 //   TSelectObject     selects an object into a DC and selects the old one back
 //   TModule           FreeLibrary
 //   TComPtr<I>        IUnknown::Release
+//   TBstr             SysFreeString (BSTR texts handed to or received from COM)
 //   TComInit          CoInitialize / CoUninitialize around a scope
 //   TScopeExit        runs a procedure when the scope ends
 #pragma once
 
 #include <windows.h>
 #include <objbase.h>
+#include <oleauto.h>
 #include <winhttp.h>
 
 #include <utility>
@@ -96,6 +98,7 @@ using TRegion = TGdiObject<HRGN>;
 using TIcon = TOwned<Traits::Null<HICON, &DestroyIcon>>;
 using TMemoryDC = TOwned<Traits::Null<HDC, &DeleteDC>>;
 using TModule = TOwned<Traits::Null<HMODULE, &FreeLibrary>>;
+using TBstr = TOwned<Traits::Null<BSTR, &SysFreeString>>;
 
 // A window's device context, given back to the window it came from.
 class TWindowDC {

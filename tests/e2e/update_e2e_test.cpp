@@ -1,11 +1,40 @@
 // The launcher end to end: Morvane.exe against the cloud-disk stand-in with the sample product.
+#include <initializer_list>
 #include <set>
+#include <vector>
 
 #include "launcher_fixture.h"
 
 namespace {
 
 using namespace e2e;
+
+// Keys typed at whatever window is active, through the system's keyboard route (as a person
+// types them): pressed in order, released in reverse order.
+void TypeKeys(std::initializer_list<WORD> keys) {
+  std::vector<INPUT> inputs;
+  for (WORD key : keys) {
+    INPUT in{};
+    in.type = INPUT_KEYBOARD;
+    in.ki.wVk = key;
+    inputs.push_back(in);
+  }
+  for (auto it = keys.end(); it != keys.begin();) {
+    INPUT in{};
+    in.type = INPUT_KEYBOARD;
+    in.ki.wVk = *--it;
+    in.ki.dwFlags = KEYEVENTF_KEYUP;
+    inputs.push_back(in);
+  }
+  SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+}
+
+// Waits until the window's thread has finished what it was doing (a message sent to it is
+// answered only between two messages).
+void Settle(HWND window) {
+  DWORD_PTR ignored = 0;
+  SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 30000, &ignored);
+}
 
 TEST_F(Launcher, FirstInstallationExtractsLinksAndStartsTheProduct) {
   auto view = Open();
@@ -52,6 +81,8 @@ TEST_F(Launcher, BlankPublishedVersionKeepsTheButtonDisabled) {
   // before the window, closed after them, ends the program.
   const size_t listings = ListingRequests();
   view.PressEnter();
+  TypeKeys({VK_RETURN});
+  TypeKeys({VK_SPACE});
   view.Press();
   PostMessageW(view.Window, WM_CLOSE, 0, 0);
   ASSERT_TRUE(FLauncher.WaitExit(20000));
@@ -88,6 +119,50 @@ TEST_F(Launcher, FailingListingIsReportedAndCanBeRetried) {
     EXPECT_TRUE(WaitUntil([&] { return view.ButtonEnabled() && view.StatusText().rfind(c.expected, 0) == 0; }));
     FLauncher.Kill();
   }
+}
+
+// The keyboard after a command: the button that the press disabled is enabled again, and Enter
+// typed at the active window (not posted to the button) runs the command once more.
+TEST_F(Launcher, EnterTypedAfterTheCommandRunsItAgain) {
+  struct Case {
+    const char* config;
+    bool installed;
+    const wchar_t* expected;
+  } cases[] = {
+      {"{}", true, L"Актуальная версия уже установлена"},
+      {"{\"listing_status\":500}", false, L"Ошибка: Получение списка файлов: HTTP ошибка 500"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.config);
+    StandinReset();
+    StandinConfig(c.config);
+    if (c.installed) {
+      Install(L"2.0.0.0");
+      Publish("2.0.0.0");
+    }
+    auto view = Open();
+    view.Press();
+    ASSERT_TRUE(WaitStatus(view, c.expected)) << EncodeUtf8(view.StatusText());
+    ASSERT_TRUE(WaitUntil([&] { return view.ButtonEnabled(); }));
+    Settle(view.Window);
+    for (int round = 0; round < 2; ++round) {
+      const size_t before = ListingRequests();
+      TypeKeys({VK_RETURN});
+      EXPECT_TRUE(WaitUntil([&] { return ListingRequests() > before; })) << "round " << round;
+      EXPECT_TRUE(WaitUntil([&] { return view.ButtonEnabled() && view.StatusText().rfind(c.expected, 0) == 0; }));
+      Settle(view.Window);
+    }
+    FLauncher.Kill();
+    RemoveTree(ProductDir());
+  }
+}
+
+TEST_F(Launcher, AltF4ClosesTheWindowAsTheCloseBoxDoes) {
+  auto view = Open();
+  Settle(view.Window);
+  TypeKeys({VK_MENU, VK_F4});
+  ASSERT_TRUE(FLauncher.WaitExit(20000));
+  EXPECT_EQ(FLauncher.ExitCode(), 0u);
 }
 
 TEST_F(Launcher, PartAnswered416FailsTheDownload) {

@@ -1,6 +1,8 @@
 // The gauge's reading and range rules, and the recolouring of skin pictures by a tone.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+
 #include "skin/skin_math.h"
 
 namespace {
@@ -18,7 +20,10 @@ TEST(Gauge, ReadingTable) {
       {100, 0, L"0%"},   {3, 1, L"33%"},     {8, 1, L"12%"},  // 12.5: halves to even
       {8, 3, L"38%"},    {8, 5, L"62%"},     {8, 7, L"88%"},   {1000, 1000, L"100%"},
       {200, 1, L"0%"},   {200, 3, L"2%"},    {0, 0, L"0%"},    // empty range reads 0
+      {24, 15, L"62%"},  {88, 11, L"12%"},  // 62.5 and 12.5 exactly, though not in binary
       {int64_t{5} << 32, int64_t{5} << 31, L"50%"},              // 64-bit totals
+      {int64_t{1} << 62, int64_t{1} << 59, L"12%"},              // a tie near the top
+      {INT64_MAX, INT64_MAX / 200 * 3, L"1%"},                   // just below 1.5, which doubles read as a tie
   };
   for (const ReadingCase& c : cases) {
     GaugeRange g;
@@ -32,6 +37,10 @@ TEST(Gauge, PercentWithNonZeroMinimum) {
   EXPECT_EQ(Skin::GaugePercent(10, 20, 15), 50);
   EXPECT_EQ(Skin::GaugePercent(-10, 10, 0), 50);
   EXPECT_EQ(Skin::GaugePercent(7, 7, 7), 0);
+  // The widest range there is: the span does not fit a signed 64-bit number.
+  EXPECT_EQ(Skin::GaugePercent(INT64_MIN, INT64_MAX, 0), 50);
+  EXPECT_EQ(Skin::GaugePercent(INT64_MIN, INT64_MAX, INT64_MAX), 100);
+  EXPECT_EQ(Skin::GaugePercent(INT64_MIN, INT64_MAX, INT64_MIN), 0);
 }
 
 TEST(Gauge, StartsAtZeroOfHundred) {

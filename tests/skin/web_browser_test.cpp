@@ -1,8 +1,12 @@
 // The web view hosted in a window: which page it was asked to open, hiding, showing and
-// resizing with its window, and a window that stays responsive and asks nothing of the user.
+// resizing with its window, a window that stays responsive and asks nothing of the user, and a
+// page that stays markup: no scripts or controls, no way to another page or a new window.
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <exdisp.h>
+#include <exdispid.h>
+#include <mshtmdid.h>
 #include <shlwapi.h>
 
 #include <algorithm>
@@ -152,17 +156,150 @@ TEST_F(WebBrowserTest, OpensThePathItIsGivenAndASecondReplacesIt) {
   NavigateAndCheck(FSecond);
 }
 
-// Without it the control would draw pages in its oldest mode, which runs plain notes together.
-TEST_F(WebBrowserTest, AsksForTheCurrentDocumentModeForItsOwnFileName) {
-  const wchar_t* key = L"Software\\Microsoft\\Internet Explorer\\Main\\FeatureControl\\FEATURE_BROWSER_EMULATION";
+// Without the first the control would draw pages in its oldest mode, which runs plain notes
+// together; without the second a local page would run in the Local Machine zone unlocked.
+TEST_F(WebBrowserTest, SetsItsOwnBrowserFeatureEntries) {
+  struct Entry {
+    const wchar_t* feature;
+    DWORD value;
+  };
+  const Entry entries[] = {{L"FEATURE_BROWSER_EMULATION", 11001}, {L"FEATURE_LOCALMACHINE_LOCKDOWN", 1}};
   wchar_t path[MAX_PATH] = {};
   GetModuleFileNameW(nullptr, path, MAX_PATH);
   const std::wstring name = std::wstring(path).substr(std::wstring(path).find_last_of(L'\\') + 1);
-  RegDeleteKeyValueW(HKEY_CURRENT_USER, key, name.c_str());
+  const std::wstring root = L"Software\\Microsoft\\Internet Explorer\\Main\\FeatureControl\\";
+  for (const Entry& e : entries) RegDeleteKeyValueW(HKEY_CURRENT_USER, (root + e.feature).c_str(), name.c_str());
   Web.Navigate(FFirst);
-  DWORD mode = 0, size = sizeof mode;
-  ASSERT_EQ(RegGetValueW(HKEY_CURRENT_USER, key, name.c_str(), RRF_RT_REG_DWORD, nullptr, &mode, &size), ERROR_SUCCESS);
-  EXPECT_EQ(mode, Skin::kBrowserDocumentMode);
+  for (const Entry& e : entries) {
+    DWORD value = 0, size = sizeof value;
+    ASSERT_EQ(RegGetValueW(HKEY_CURRENT_USER, (root + e.feature).c_str(), name.c_str(), RRF_RT_REG_DWORD, nullptr,
+                           &value, &size),
+              ERROR_SUCCESS)
+        << testing::PrintToString(std::wstring(e.feature));
+    EXPECT_EQ(value, e.value) << testing::PrintToString(std::wstring(e.feature));
+  }
+}
+
+// The browser's client site as the browser itself reaches it.
+Sys::TComPtr<IDispatch> SiteDispatch(const Skin::TsWebBrowser& web) {
+  Sys::TComPtr<IOleClientSite> site;
+  if (const auto object = web.BrowserObject().As<IOleObject>()) object->GetClientSite(site.Put());
+  return site.As<IDispatch>();
+}
+
+TEST_F(WebBrowserTest, SiteAllowsPicturesOnlyAndSilence) {
+  NavigateAndCheck(FFirst);
+  if (!Web.BrowserHosted()) GTEST_SKIP() << "no browser control on this system";
+  const auto site = SiteDispatch(Web);
+  ASSERT_TRUE(site);
+  DISPPARAMS none{};
+  VARIANT answer;
+  VariantInit(&answer);
+  ASSERT_EQ(site->Invoke(DISPID_AMBIENT_DLCONTROL, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, &answer,
+                         nullptr, nullptr),
+            S_OK);
+  ASSERT_EQ(V_VT(&answer), VT_I4);
+  const long flags = V_I4(&answer);
+  struct Flag {
+    long bit;
+    bool set;
+    const char* meaning;
+  };
+  const Flag table[] = {
+      {DLCTL_DLIMAGES, true, "pictures load"},
+      {DLCTL_NO_SCRIPTS, true, "no scripts"},
+      {DLCTL_NO_JAVA, true, "no Java"},
+      {DLCTL_NO_RUNACTIVEXCTLS, true, "no ActiveX run"},
+      {DLCTL_NO_DLACTIVEXCTLS, true, "no ActiveX download"},
+      {DLCTL_NO_BEHAVIORS, true, "no behaviours"},
+      {DLCTL_NO_FRAMEDOWNLOAD, true, "no frame downloads"},
+      {DLCTL_NO_CLIENTPULL, true, "no client pull"},
+      {DLCTL_SILENT, true, "silent"},
+      {DLCTL_VIDEOS, false, "no videos"},
+      {DLCTL_BGSOUNDS, false, "no background sounds"},
+      {DLCTL_DOWNLOADONLY, false, "shows the page"},
+      {DLCTL_FORCEOFFLINE, false, "not forced offline"},
+  };
+  for (const Flag& f : table) EXPECT_EQ((flags & f.bit) != 0, f.set) << f.meaning;
+  // Other ambient properties keep the browser's defaults.
+  EXPECT_EQ(site->Invoke(DISPID_AMBIENT_USERAGENT, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, &answer,
+                         nullptr, nullptr),
+            DISP_E_MEMBERNOTFOUND);
+}
+
+// Fires one event at the site as the browser does; true when the site cancelled it.
+bool FireCancellable(IDispatch* site, DISPID id, std::vector<VARIANT> args, size_t cancelIndex) {
+  VARIANT_BOOL cancel = VARIANT_FALSE;
+  V_VT(&args[cancelIndex]) = VT_BYREF | VT_BOOL;
+  V_BOOLREF(&args[cancelIndex]) = &cancel;
+  std::reverse(args.begin(), args.end());  // DISPPARAMS holds the last argument first
+  DISPPARAMS params{args.data(), nullptr, static_cast<UINT>(args.size()), 0};
+  EXPECT_EQ(site->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr), S_OK);
+  return cancel == VARIANT_TRUE;
+}
+
+TEST_F(WebBrowserTest, SiteCancelsEveryOtherPageAndNewWindows) {
+  NavigateAndCheck(FFirst);
+  if (!Web.BrowserHosted()) GTEST_SKIP() << "no browser control on this system";
+  const auto site = SiteDispatch(Web);
+  ASSERT_TRUE(site);
+  wchar_t fileUrl[MAX_PATH * 3] = {};
+  DWORD fileUrlSize = MAX_PATH * 3;
+  ASSERT_EQ(UrlCreateFromPathW(FFirst.c_str(), fileUrl, &fileUrlSize, 0), S_OK);
+  struct Case {
+    std::wstring url;
+    bool cancelled;
+  };
+  const Case cases[] = {
+      {FFirst, false},
+      {fileUrl, false},
+      {Lower(FFirst), false},  // file names ignore letter case
+      {FSecond, true},
+      {FFolder, true},
+      {L"https://example.com/", true},
+      {L"javascript:alert(1)", true},
+      {L"about:blank", true},
+      {L"", true},
+  };
+  for (const Case& c : cases) {
+    VARIANT url;  // passed by reference to a VARIANT holding the text, as the browser does
+    V_VT(&url) = VT_BSTR;
+    V_BSTR(&url) = SysAllocString(c.url.c_str());
+    std::vector<VARIANT> args(7);
+    for (VARIANT& a : args) VariantInit(&a);
+    V_VT(&args[1]) = VT_BYREF | VT_VARIANT;
+    V_VARIANTREF(&args[1]) = &url;
+    EXPECT_EQ(FireCancellable(site.Get(), DISPID_BEFORENAVIGATE2, args, 6), c.cancelled)
+        << testing::PrintToString(c.url);
+    VariantClear(&url);
+  }
+  std::vector<VARIANT> two(2), five(5);
+  for (VARIANT& a : two) VariantInit(&a);
+  for (VARIANT& a : five) VariantInit(&a);
+  EXPECT_TRUE(FireCancellable(site.Get(), DISPID_NEWWINDOW2, two, 1));
+  EXPECT_TRUE(FireCancellable(site.Get(), DISPID_NEWWINDOW3, five, 1));
+}
+
+// The browser itself asked for another page, as a link or a script in the page would: the site
+// sees the navigation through the browser's events and the browser stays on the page.
+TEST_F(WebBrowserTest, BrowserLedElsewhereStaysOnItsPage) {
+  NavigateAndCheck(FFirst);
+  if (!Web.BrowserHosted()) GTEST_SKIP() << "no browser control on this system";
+  const auto browser = Web.BrowserObject().As<IWebBrowser2>();
+  ASSERT_TRUE(browser);
+  auto cancelled = [&] {
+    return reinterpret_cast<INT_PTR>(GetPropW(Web.Handle(), L"MorvaneCancelledNavigations"));
+  };
+  const INT_PTR before = cancelled();
+  const Sys::TBstr other(SysAllocString(FSecond.c_str()));
+  VARIANT none;
+  VariantInit(&none);
+  browser->Navigate(other.Get(), &none, &none, &none, &none);
+  ASSERT_TRUE(PumpUntil([&] { return cancelled() > before; }));
+  EXPECT_TRUE(LocationIs(Web.BrowserLocationUrl(), FFirst))
+      << "browser location: " << testing::PrintToString(Web.BrowserLocationUrl());
+  // The page it was told to open still opens.
+  NavigateAndCheck(FSecond);
 }
 
 TEST_F(WebBrowserTest, BrowserFillsItsWindowAndHidesAndShowsWithIt) {
