@@ -6,24 +6,9 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <utility>
-#include <vector>
 
+#include "release/response.h"
 #include "system/stream.h"
-
-// The final answer of an operation.
-struct THttpResponse {
-  int StatusCode = 0;
-  std::wstring StatusText;  // the reason phrase; empty when the server sent none
-  // Every header of the final answer, in the order received.
-  std::vector<std::pair<std::wstring, std::wstring>> Headers;
-  // The body, when the caller gave no sink.
-  std::string Body;
-
-  // Value of the first header of that name (letter case ignored); empty when missing.
-  std::wstring Header(const std::wstring& name) const;
-  bool HasHeader(const std::wstring& name) const;
-};
 
 // Receive-data notification: the content length of the answer (-1 when unknown) and the body
 // bytes received so far. Always run on the main thread.

@@ -1,14 +1,9 @@
-// The client of the public release folder on the cloud disk, and the check every request of
-// the program puts its answer through.
+// The client of the public release folder on the cloud disk.
 #pragma once
 
 #include <string>
 
-struct THttpResponse;
-
-// Returns for a status from 200 to 299; otherwise raises "<context>: нет ответа от сервера"
-// (no answer) or "<context>: HTTP ошибка <status> - <reason phrase>".
-void CheckResponse(const THttpResponse* response, const std::wstring& context);
+#include "release/response.h"
 
 // The scheme and host of the cloud disk API, without a trailing "/".
 std::wstring CloudApiRoot();
