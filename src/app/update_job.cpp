@@ -113,13 +113,15 @@ void TFormLauncher::UpdateProgram(const std::wstring& folderLink, const std::wst
   InstallDir = LocalAppDataBase() + Names::ProductFolder;
   if (!DirectoryExists(InstallDir)) ForceDirectories(InstallDir);
   PackagePath = InstallDir + Names::UpdateArchive;
-  DownloadUrl = GetFileLink(folderLink, packageName);
+  // The listing also publishes the archive's size and SHA-256, which the download checks.
+  const TRemoteFile package = FindRemoteFile(folderLink, packageName);
+  DownloadUrl = package.Link;
 
   lblStatus.SetText(L"Скачивание обновления...");
   ProgressBar.SetProgress(0);
   ProgressBar.SetVisible(true);
 
-  job->Downloader = std::make_unique<TParallelDownloader>(DownloadUrl, PackagePath, 4);
+  job->Downloader = std::make_unique<TParallelDownloader>(DownloadUrl, PackagePath, 4, package.Size, package.Sha256);
   job->Downloader->SetOnProgress([this](void*, int64_t Downloaded, int64_t Total) {
     // The maximum first, so that the new position is not held down by the old one.
     ProgressBar.SetMaxValue(Total);

@@ -144,11 +144,16 @@ TProxyChoice ChooseProxy(const std::wstring& url, const std::wstring& scheme, co
       options.dwFlags |= WINHTTP_AUTOPROXY_AUTO_DETECT;
       options.dwAutoDetectFlags = WINHTTP_AUTO_DETECT_TYPE_DHCP | WINHTTP_AUTO_DETECT_TYPE_DNS_A;
     }
-    options.fAutoLogonIfChallenged = TRUE;
     WINHTTP_PROXY_INFO info{};
     Sys::TWinHttpHandle lookup(WinHttpOpen(agent.c_str(), WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
                                            WINHTTP_NO_PROXY_BYPASS, 0));
-    if (lookup && WinHttpGetProxyForUrl(lookup.Get(), url.c_str(), &options, &info)) {
+    // The user's credentials go to the proxy only after it asked for them and the first try
+    // failed.
+    auto lookupProxy = [&](BOOL autoLogon) {
+      options.fAutoLogonIfChallenged = autoLogon;
+      return lookup && WinHttpGetProxyForUrl(lookup.Get(), url.c_str(), &options, &info);
+    };
+    if (lookupProxy(FALSE) || (GetLastError() == ERROR_WINHTTP_LOGIN_FAILURE && lookupProxy(TRUE))) {
       const Sys::TGlobalMemory infoProxy(info.lpszProxy), infoBypass(info.lpszProxyBypass);
       decided = true;
       if (info.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY && info.lpszProxy) {
@@ -271,6 +276,8 @@ std::unique_ptr<THttpResponse> Run(const TOperation& op, const std::wstring& sta
     if (redirect && ++redirects > kMaxRedirects)
       throw Exception(FormatMessageText(L"Maximum number of redirections (%d) exceeded", {IntToStr(kMaxRedirects)}));
 
+    if (!redirect && op.Client->OnResponseHead) op.Client->OnResponseHead(*response);
+
     if (op.Verb != std::wstring_view(L"HEAD")) {
       const bool notify = response->StatusCode < 300;
       const int64_t contentLength = ParseContentLength(response->Header(L"Content-Length"));
@@ -309,6 +316,10 @@ std::unique_ptr<THttpResponse> Run(const TOperation& op, const std::wstring& sta
       op.Sink->Seek(sinkStart);
     }
     url = ResolveLocation(url, location);
+    // Once secure, the chain stays secure: a plain-HTTP hop would hand the answer to anyone on
+    // the way.
+    if (secure && !SameTextAscii(url.substr(0, 8), L"https://"))
+      throw Exception(L"Redirection from a secure to a non-secure URL is not allowed");
   }
 }
 

@@ -27,6 +27,9 @@ class THttpClient {
   // Sent with every request of the operation, redirects included.
   std::vector<std::pair<std::wstring, std::wstring>> CustomHeaders;
   TReceiveDataEvent OnReceiveData;
+  // Run on the calling thread with the status and headers of the final answer (never of a
+  // redirect) before its body is read. May raise to end the operation there, or move the sink.
+  std::function<void(const THttpResponse&)> OnResponseHead;
 
   // The body goes into sink when given (written from its position at the call), else into
   // the answer's Body. Raises Exception on every transport failure; never returns null.

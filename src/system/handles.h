@@ -14,6 +14,8 @@
 //   TWindowDC         ReleaseDC
 //   TSelectObject     selects an object into a DC and selects the old one back
 //   TModule           FreeLibrary
+//   TCngAlgorithm     BCryptCloseAlgorithmProvider
+//   TCngHash          BCryptDestroyHash
 //   TComPtr<I>        IUnknown::Release
 //   TComInit          CoInitialize / CoUninitialize around a scope
 //   TScopeExit        runs a procedure when the scope ends
@@ -22,6 +24,7 @@
 #include <windows.h>
 #include <objbase.h>
 #include <winhttp.h>
+#include <bcrypt.h>
 
 #include <utility>
 
@@ -119,6 +122,16 @@ struct Module {
   static Handle Empty() noexcept { return nullptr; }
   static void Close(Handle h) noexcept { FreeLibrary(h); }
 };
+struct CngAlgorithm {
+  using Handle = BCRYPT_ALG_HANDLE;
+  static Handle Empty() noexcept { return nullptr; }
+  static void Close(Handle h) noexcept { BCryptCloseAlgorithmProvider(h, 0); }
+};
+struct CngHash {
+  using Handle = BCRYPT_HASH_HANDLE;
+  static Handle Empty() noexcept { return nullptr; }
+  static void Close(Handle h) noexcept { BCryptDestroyHash(h); }
+};
 }  // namespace Traits
 
 using TKernelHandle = TOwned<Traits::Kernel>;
@@ -138,6 +151,8 @@ using TRegion = TGdiObject<HRGN>;
 using TIcon = TOwned<Traits::Icon>;
 using TMemoryDC = TOwned<Traits::MemoryDC>;
 using TModule = TOwned<Traits::Module>;
+using TCngAlgorithm = TOwned<Traits::CngAlgorithm>;
+using TCngHash = TOwned<Traits::CngHash>;
 
 // A window's device context, given back to the window it came from.
 class TWindowDC {
