@@ -315,11 +315,11 @@ std::unique_ptr<THttpResponse> Run(const TOperation& op, const std::wstring& sta
       op.Sink->SetSize(sinkStart);
       op.Sink->Seek(sinkStart);
     }
-    url = ResolveLocation(url, location);
+    const std::wstring next = ResolveLocation(url, location);
     // Once secure, the chain stays secure: a plain-HTTP hop would hand the answer to anyone on
     // the way.
-    if (secure && !SameTextAscii(url.substr(0, 8), L"https://"))
-      throw Exception(L"Redirection from a secure to a non-secure URL is not allowed");
+    if (LeavesHttps(url, next)) throw Exception(L"Redirection from a secure to a non-secure URL is not allowed");
+    url = next;
   }
 }
 

@@ -331,6 +331,15 @@ TEST(ResolveLocation, ResolvesRelativeTargetsAndCarriesTheFragment) {
   for (const auto& c : cases) EXPECT_EQ(ResolveLocation(c.base, c.location), c.out) << EncodeUtf8(c.location);
 }
 
+TEST(LeavesHttps, OnlyASecureToPlainHopIsADowngrade) {
+  EXPECT_TRUE(LeavesHttps(L"https://a/x", L"http://a/x"));
+  EXPECT_TRUE(LeavesHttps(L"HTTPS://a/x", L"http://b/"));
+  EXPECT_TRUE(LeavesHttps(L"https://a/x", L"ftp://a/x"));
+  EXPECT_FALSE(LeavesHttps(L"https://a/x", L"HTTPS://b/y"));
+  EXPECT_FALSE(LeavesHttps(L"http://a/x", L"http://b/y"));
+  EXPECT_FALSE(LeavesHttps(L"http://a/x", L"https://b/y"));
+}
+
 TEST(ParseHttpUrl, SplitsWhatWinHttpTakes) {
   auto u = ParseHttpUrl(L"HTTP://user@Host:8123/p?q=1#f");
   ASSERT_TRUE(u);
