@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <chrono>
 #include <exception>
 #include <memory>
 #include <optional>
@@ -19,6 +20,7 @@
 
 #ifdef MORVANE_TEST_HOOKS
 std::function<void(int32_t)> DownloadWorkerStartHook;
+std::function<void(double)> DownloadMergeTimeHook;
 #endif
 
 namespace {
@@ -135,10 +137,17 @@ void TParallelDownloader::Start() {
   }
   if (!error.empty()) throw Exception(error);
 
+#ifdef MORVANE_TEST_HOOKS
+  const auto mergeBegan = std::chrono::steady_clock::now();
+#endif
   if (wholeFilePart >= 0)
     TakeWholeFile(wholeFilePart);
   else
     MergeParts();
+#ifdef MORVANE_TEST_HOOKS
+  if (DownloadMergeTimeHook)
+    DownloadMergeTimeHook(std::chrono::duration<double>(std::chrono::steady_clock::now() - mergeBegan).count());
+#endif
 }
 
 int64_t TParallelDownloader::GetRemoteFileSize(const std::wstring& url) {

@@ -123,4 +123,6 @@ constexpr uint32_t kPartRetryPauseMs[kPartRetries] = {500, 1000, 2000};
 // Called with the part index just before a worker's thread is started; a test makes it raise
 // to stand for a thread that cannot be created.
 extern std::function<void(int32_t)> DownloadWorkerStartHook;
+// Called with the seconds the join of the parts took (hashing included), for the benchmark.
+extern std::function<void(double)> DownloadMergeTimeHook;
 #endif
