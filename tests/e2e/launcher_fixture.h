@@ -89,6 +89,17 @@ class Launcher : public ::testing::Test {
     return view;
   }
 
+  // A fresh product folder, the stand-in switched as config says, the window open and its
+  // button pressed.
+  TWindowView PressWith(const char* config) {
+    RemoveTree(ProductDir());
+    StandinReset();
+    StandinConfig(config);
+    auto view = Open();
+    view.Press();
+    return view;
+  }
+
   static bool WaitStatus(const TWindowView& view, const std::wstring& prefix) {
     return WaitUntil([&] { return view.StatusText().rfind(prefix, 0) == 0; });
   }

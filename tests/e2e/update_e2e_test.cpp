@@ -122,11 +122,7 @@ TEST_F(Launcher, DownloadsThatRecoverStillInstall) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.config);
-    RemoveTree(ProductDir());
-    StandinReset();
-    StandinConfig(c.config);
-    auto view = Open();
-    view.Press();
+    auto view = PressWith(c.config);
     ASSERT_TRUE(FLauncher.WaitExit(120000)) << EncodeUtf8(view.StatusText());
     EXPECT_EQ(FLauncher.ExitCode(), 0u);
     EXPECT_TRUE(PathExists(ProductDir() + L"Tandrel.exe"));
@@ -158,11 +154,7 @@ TEST_F(Launcher, WrongOrFailedDownloadsEndInTheirMessageWithNothingInstalled) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.config);
-    RemoveTree(ProductDir());
-    StandinReset();
-    StandinConfig(c.config);
-    auto view = Open();
-    view.Press();
+    auto view = PressWith(c.config);
     ASSERT_TRUE(WaitStatus(view, c.expected)) << EncodeUtf8(view.StatusText());
     EXPECT_FALSE(view.GaugeVisible());
     EXPECT_TRUE(NothingDownloadedOrExtracted());

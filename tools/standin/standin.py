@@ -105,29 +105,32 @@ def unb64token(token):
     return base64.urlsafe_b64decode(token.encode("ascii")).decode("utf-8")
 
 
+def part_bounds(key, size, parts):
+    """(first, last) byte of part i for a "part<i>" key, the part count taken as parts; None
+    for any other key."""
+    if not key.startswith("part"):
+        return None
+    try:
+        index = int(key[4:])
+    except ValueError:
+        return -1, -2  # no part: matches nothing
+    step = size // max(1, parts)
+    first = index * step
+    return first, size - 1 if index == max(1, parts) - 1 else first + step - 1
+
+
 def range_key_covers(key, start, size, parts):
     """Like range_key_matches, but "part<i>" also takes a request that resumes inside part i."""
-    key = str(key)
-    if key.startswith("part"):
-        try:
-            index = int(key[4:])
-        except ValueError:
-            return False
-        step = size // max(1, parts)
-        first = index * step
-        last = size - 1 if index == max(1, parts) - 1 else first + step - 1
-        return first <= start <= last
+    bounds = part_bounds(str(key), size, parts)
+    if bounds is not None:
+        return bounds[0] <= start <= bounds[1]
     return range_key_matches(key, start, size, parts)
 
 
 def range_key_matches(key, start, size, parts):
-    key = str(key)
-    if key.startswith("part"):
-        try:
-            index = int(key[4:])
-        except ValueError:
-            return False
-        return start == index * (size // max(1, parts))
+    bounds = part_bounds(str(key), size, parts)
+    if bounds is not None:
+        return start == bounds[0]
     try:
         return int(key) == start
     except ValueError:
