@@ -27,6 +27,7 @@ namespace {
 
 constexpr size_t kMergeBufferSize = 1048576;
 constexpr uint32_t kProgressIntervalMs = 100;
+constexpr int64_t kRedirectBodyAllowance = 65536;
 constexpr wchar_t kWorkerUserAgent[] = L"Mozilla/5.0 (Windows NT 10.0; Win64; x64)";
 
 // Statuses of a server that is busy or briefly broken: asked again.
@@ -298,6 +299,9 @@ bool TDownloadPartThread::TryOnce(TFileStream& part, std::wstring& lastError) {
     ReceiveData(Sender, AContentLength, AReadCount, AAbort);
   };
   TPartSink sink(part);
+  // Until the final answer is in, the sink takes the bodies of redirects (cut again after
+  // each): small pages, which a short range must not refuse.
+  sink.Limit = have + std::max<int64_t>(rest.Length(), kRedirectBodyAllowance);
   bool final = false;
   client.OnResponseHead = [&](const THttpResponse& response) {
     const int status = response.StatusCode;

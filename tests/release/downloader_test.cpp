@@ -214,6 +214,9 @@ const Case kCases[] = {
      {"bytes=0-249", "bytes=250-499", "bytes=500-749", "bytes=750-999"}, false},
     {"redirects", 1000, R"({"redirects": 2})", false, nullptr, Leaves::Nothing,
      {"bytes=0-249", "bytes=250-499", "bytes=500-749", "bytes=750-999"}, true},
+    // The redirects' pages are longer than the one-byte parts they lead to.
+    {"redirects_to_tiny_parts", 3, R"({"redirects": 2})", false, nullptr, Leaves::Nothing,
+     {"bytes=0-0", "bytes=1-1", "bytes=2-2"}, true},
     // Without a usable HEAD the listing's size serves; only without both is the size unknown.
     {"head_without_length", 10, R"({"head_length": "none"})", false, nullptr, Leaves::Nothing, {}, true},
     {"head_zero_length", 10, R"({"head_length": "zero"})", false, nullptr, Leaves::Nothing, {}, true},

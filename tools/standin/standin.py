@@ -31,6 +31,9 @@ NOT_FOUND_BODY = {
     "error": "DiskNotFoundError",
 }
 
+# The small page a redirect of the download and storage hosts carries.
+FOUND_PAGE = b"<html><head><title>302 Found</title></head><body>Found</body></html>"
+
 # Every switch with its default. Values given on the command line become the state that
 # /_control/reset returns to.
 SWITCHES = {
@@ -516,9 +519,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
         hops = int(cfg.get("redirects") or 0)
         if hops > 0:
             location = "/_hop/1/%d/%s?%s" % (hops, token, query)
-            return self.send_body(302, b"", "text/html", [("Location", location),
+            return self.send_body(302, FOUND_PAGE, "text/html", [("Location", location),
                                                           ("Set-Cookie", "hop1=c1; Path=/")])
-        self.send_body(302, b"", "text/html", [("Location", self.storage_location(token, query))])
+        self.send_body(302, FOUND_PAGE, "text/html", [("Location", self.storage_location(token, query))])
 
     def cookies(self):
         jar = {}
@@ -541,8 +544,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if k < n:
             location = "/_hop/%d/%d/%s?%s" % (k + 1, n, token, query)
             cookie = "hop%d=c%d; Path=/" % (k + 1, k + 1)
-            return self.send_body(302, b"", "text/html", [("Location", location), ("Set-Cookie", cookie)])
-        self.send_body(302, b"", "text/html", [("Location", self.storage_location(token, query))])
+            return self.send_body(302, FOUND_PAGE, "text/html", [("Location", location), ("Set-Cookie", cookie)])
+        self.send_body(302, FOUND_PAGE, "text/html", [("Location", self.storage_location(token, query))])
 
     # --- the storage host ---
     def storage(self, raw_path):
