@@ -1,6 +1,7 @@
 // Runs one parallel download the way the program does (Start on a job thread, the main thread
-// in a message loop) and prints how long it took and how many progress reports arrived.
-//   download_bench.exe <url> <target> [parts]
+// in a message loop) and prints how long it took, how long the join of the parts took (with the
+// SHA-256 check when a checksum is given) and how many progress reports arrived.
+//   download_bench.exe <url> <target> [parts] [sha256 size]
 #include <windows.h>
 
 #include <cstdio>
@@ -19,8 +20,12 @@ int wmain(int argc, wchar_t** argv) {
     return 2;
   }
   const int parts = argc > 3 ? _wtoi(argv[3]) : 4;
+  const std::wstring sha256 = argc > 4 ? argv[4] : L"";
+  const int64_t size = argc > 5 ? _wtoi64(argv[5]) : -1;
   MainQueue::Initialize();
-  auto* downloader = new TParallelDownloader(argv[1], argv[2], parts);
+  auto* downloader = new TParallelDownloader(argv[1], argv[2], parts, size, sha256);
+  double merge = 0;
+  DownloadMergeTimeHook = [&](double seconds) { merge = seconds; };
   long long reports = 0;
   int64_t last = 0, total = 0;
   downloader->SetOnProgress([&](void*, int64_t downloaded, int64_t size) {
@@ -44,7 +49,7 @@ int wmain(int argc, wchar_t** argv) {
     std::fprintf(stderr, "download failed: %s\n", EncodeUtf8(error).c_str());
     return 1;
   }
-  std::printf("seconds %.3f bytes %lld reports %lld reported %lld\n", elapsed / 1000.0,
-              static_cast<long long>(total), reports, static_cast<long long>(last));
+  std::printf("seconds %.3f bytes %lld reports %lld reported %lld merge %.3f\n", elapsed / 1000.0,
+              static_cast<long long>(total), reports, static_cast<long long>(last), merge);
   return 0;
 }

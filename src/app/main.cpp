@@ -47,7 +47,7 @@ void BecomeDpiAware() {
   if (fn) fn(reinterpret_cast<HANDLE>(static_cast<INT_PTR>(-4)));  // per monitor, version 2
 }
 
-// WinHTTP and version.dll are delay-loaded (src/app/CMakeLists.txt): each comes by the
+// WinHTTP, version.dll and bcrypt are delay-loaded (src/app/CMakeLists.txt): each comes by the
 // full path of the system folder, also on systems that lack SetDefaultDllDirectories.
 FARPROC WINAPI LoadFromSystemFolder(unsigned reason, PDelayLoadInfo info) {
   if (reason != dliNotePreLoadLibrary) return nullptr;

@@ -85,13 +85,15 @@ void StartUpdateJob(TLauncherWindow& window, const std::wstring& folderLink, con
   InstallDir = LocalAppDataBase() + Names::ProductFolder;
   if (!DirectoryExists(InstallDir)) ForceDirectories(InstallDir);
   PackagePath = InstallDir + Names::UpdateArchive;
-  DownloadUrl = GetDirectDownloadLink(folderLink, packageName);
+  // The listing also publishes the archive's size and SHA-256, which the download checks.
+  const TRemoteFile package = FindRemoteFile(folderLink, packageName);
+  DownloadUrl = package.Link;
 
   window.lblStatus.SetText(L"Скачивание обновления...");
   window.ProgressBar.SetProgress(0);
   window.ProgressBar.SetVisible(true);
 
-  job->Downloader = std::make_unique<TParallelDownloader>(DownloadUrl, PackagePath, 4);
+  job->Downloader = std::make_unique<TParallelDownloader>(DownloadUrl, PackagePath, 4, package.Size, package.Sha256);
   job->Downloader->SetOnProgress([&window](void*, int64_t Downloaded, int64_t Total) {
     // The maximum first, so that the new position is not held down by the old one.
     window.ProgressBar.SetMaxValue(Total);

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "release/http_client.h"
+#include "release/response.h"
 #include "system/errors.h"
 #include "system/text.h"
 

@@ -10,6 +10,12 @@ bool DomainMatches(std::wstring_view host, std::wstring_view domain) {
          host[host.size() - domain.size() - 1] == L'.';
 }
 
+bool HasTwoLabels(std::wstring_view domain) {
+  if (domain.empty() || domain.front() == L'.' || domain.back() == L'.') return false;
+  if (domain.find(L"..") != std::wstring_view::npos) return false;
+  return domain.find(L'.') != std::wstring_view::npos;
+}
+
 bool PathMatches(std::wstring_view requestPath, std::wstring_view cookiePath) {
   if (requestPath.substr(0, cookiePath.size()) != cookiePath) return false;
   return requestPath.size() == cookiePath.size() || cookiePath.back() == L'/' ||
@@ -53,7 +59,9 @@ void TCookieStore::SetCookie(std::wstring_view header, std::wstring_view host, s
     if (name == L"domain" && !value.empty()) {
       std::wstring domain = AsciiLower(value);
       if (domain[0] == L'.') domain.erase(0, 1);
-      if (domain.empty() || !DomainMatches(lowHost, domain)) return;  // not this host's to set
+      // Two labels at least ("example.com", never "com"), and this host's own domain or one
+      // above it; anything else is not this host's to set.
+      if (!HasTwoLabels(domain) || !DomainMatches(lowHost, domain)) return;
       c.Domain = domain;
       c.HostOnly = false;
     } else if (name == L"path" && !value.empty() && value[0] == L'/') {

@@ -3,8 +3,10 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <chrono>
 #include <exception>
 #include <memory>
+#include <optional>
 #include <utility>
 
 #include "system/main_queue.h"
@@ -13,17 +15,57 @@
 #include "release/release_folder.h"
 #include "system/errors.h"
 #include "system/file_stream.h"
+#include "system/sha256.h"
 #include "system/text.h"
 
 #ifdef MORVANE_TEST_HOOKS
 std::function<void(int32_t)> DownloadWorkerStartHook;
+std::function<void(double)> DownloadMergeTimeHook;
 #endif
 
 namespace {
 
 constexpr size_t kMergeBufferSize = 1048576;
 constexpr uint32_t kProgressIntervalMs = 100;
+constexpr int64_t kRedirectBodyAllowance = 65536;
 constexpr wchar_t kWorkerUserAgent[] = L"Mozilla/5.0 (Windows NT 10.0; Win64; x64)";
+
+// Statuses of a server that is busy or briefly broken: asked again.
+bool IsPassingStatus(int status) {
+  return status == 408 || status == 429 || status == 500 || status == 502 || status == 503 || status == 504;
+}
+
+// The part file as the HTTP client's sink: refuses at once a byte past the most the part may
+// hold, so a runaway body never fills the disk.
+class TPartSink final : public TStream {
+ public:
+  explicit TPartSink(TStream& file) : FFile(file) {}
+  int64_t Limit = 0;
+  // A write of the file itself failed, or the body ran past Limit.
+  bool Refused = false;
+
+  void Write(const void* data, size_t count) override {
+    if (FFile.Position() + static_cast<int64_t>(count) > Limit) {
+      Refused = true;
+      throw Exception(FormatMessageText(L"сервер прислал больше данных, чем %d байт диапазона части",
+                                        {IntToStr(Limit)}));
+    }
+    try {
+      FFile.Write(data, count);
+    } catch (...) {
+      Refused = true;
+      throw;
+    }
+  }
+  size_t Read(void* data, size_t count) override { return FFile.Read(data, count); }
+  int64_t Size() override { return FFile.Size(); }
+  int64_t Position() override { return FFile.Position(); }
+  void Seek(int64_t position) override { FFile.Seek(position); }
+  void SetSize(int64_t size) override { FFile.SetSize(size); }
+
+ private:
+  TStream& FFile;
+};
 
 
 }  // namespace
@@ -31,9 +73,12 @@ constexpr wchar_t kWorkerUserAgent[] = L"Mozilla/5.0 (Windows NT 10.0; Win64; x6
 // ---------------------------------------------------------------------------------------------
 // TParallelDownloader
 
-TParallelDownloader::TParallelDownloader(std::wstring AUrl, std::wstring AFileName, int32_t AThreadCount)
+TParallelDownloader::TParallelDownloader(std::wstring AUrl, std::wstring AFileName, int32_t AThreadCount,
+                                         int64_t AExpectedSize, std::wstring AExpectedSha256)
     : FUrl(std::move(AUrl)),
       FFileName(std::move(AFileName)),
+      FExpectedSize(AExpectedSize),
+      FExpectedSha256(std::move(AExpectedSha256)),
       FThreadCount(std::max<int32_t>(AThreadCount, 1)),
       FDownloadedParts(static_cast<size_t>(FThreadCount), 0),
       FPartFiles(static_cast<size_t>(FThreadCount)) {}
@@ -93,24 +138,38 @@ void TParallelDownloader::Start() {
   }
   if (!error.empty()) throw Exception(error);
 
+#ifdef MORVANE_TEST_HOOKS
+  const auto mergeBegan = std::chrono::steady_clock::now();
+#endif
   if (wholeFilePart >= 0)
     TakeWholeFile(wholeFilePart);
   else
     MergeParts();
+#ifdef MORVANE_TEST_HOOKS
+  if (DownloadMergeTimeHook)
+    DownloadMergeTimeHook(std::chrono::duration<double>(std::chrono::steady_clock::now() - mergeBegan).count());
+#endif
 }
 
 int64_t TParallelDownloader::GetRemoteFileSize(const std::wstring& url) {
   THttpClient client;
   const std::unique_ptr<THttpResponse> response = client.Head(url);
-  CheckResponse(response.get(), L"HEAD запрос для определения размера");
-  const int64_t size = response->HasHeader(L"Content-Length") ? ParseContentLength(response->Header(L"Content-Length")) : -1;
+  // HEAD is not something every download host answers: a refused one, or one without a
+  // usable length, leaves the size to the listing.
+  const bool refused = response->StatusCode == 405 || response->StatusCode == 501;
+  if (!refused || FExpectedSize <= 0) CheckResponse(response.get(), L"HEAD запрос для определения размера");
+  const int64_t size = refused ? -1 : ParseContentLength(response->Header(L"Content-Length"));
+  if (size > 0 && FExpectedSize > 0 && size != FExpectedSize)
+    throw Exception(FormatMessageText(L"Размер файла на сервере (%d байт) не совпадает с опубликованным (%d байт)",
+                                      {IntToStr(size), IntToStr(FExpectedSize)}));
   if (size > 0) return size;
+  if (FExpectedSize > 0) return FExpectedSize;
   throw Exception(L"Не удалось определить размер файла");
 }
 
 std::wstring TParallelDownloader::GetPartFileName(int32_t index) const { return PartFileName(FFileName, index); }
 
-void TParallelDownloader::AppendPart(TFileStream& target, int32_t index, std::vector<char>& buffer) {
+void TParallelDownloader::AppendPart(TFileStream& target, int32_t index, std::vector<char>& buffer, TSha256* hash) {
   const std::wstring& path = FPartFiles[static_cast<size_t>(index)];
   if (!FileExists(path)) throw Exception(FormatMessageText(L"Отсутствует временный файл части %d", {IntToStr(index)}));
   {
@@ -122,35 +181,52 @@ void TParallelDownloader::AppendPart(TFileStream& target, int32_t index, std::ve
       const size_t read = part.Read(buffer.data(), chunk);
       if (read == 0) break;
       target.Write(buffer.data(), read);
+      // Hashed in the same pass: the joined file is never read back.
+      if (hash) hash->Update(buffer.data(), read);
       remaining -= static_cast<int64_t>(read);
     }
   }
   DeleteFileW(path.c_str());
 }
 
-void TParallelDownloader::CheckTargetSize(TFileStream& target) {
+void TParallelDownloader::DeletePartFiles() {
+  for (const std::wstring& path : FPartFiles)
+    if (!path.empty()) DeleteFileW(path.c_str());
+}
+
+void TParallelDownloader::CheckTarget(TFileStream& target, TSha256* hash) {
   const int64_t size = target.Size();
-  if (size == FTotalSize) return;
+  std::wstring error;
+  if (size != FTotalSize)
+    error = FormatMessageText(L"Размер собранного файла %d байт вместо %d", {IntToStr(size), IntToStr(FTotalSize)});
+  else if (hash && hash->HexDigest() != FExpectedSha256)
+    error = L"Контрольная сумма скачанного архива (SHA-256) не совпадает с опубликованной";
+  if (error.empty()) return;
   target.Close();
   DeleteFileW(FFileName.c_str());
-  throw Exception(FormatMessageText(L"Размер собранного файла %d байт вместо %d", {IntToStr(size), IntToStr(FTotalSize)}));
+  DeletePartFiles();
+  throw Exception(error);
 }
 
 void TParallelDownloader::MergeParts() {
   TFileStream target = TFileStream::Create(FFileName);
+  std::optional<TSha256> hash;
+  if (!FExpectedSha256.empty()) hash.emplace();
   std::vector<char> buffer;
   buffer.reserve(kMergeBufferSize);
-  for (int32_t i = 0; i < FThreadCount; ++i) AppendPart(target, i, buffer);
-  CheckTargetSize(target);
+  for (int32_t i = 0; i < FThreadCount; ++i) AppendPart(target, i, buffer, hash ? &*hash : nullptr);
+  CheckTarget(target, hash ? &*hash : nullptr);
 }
 
 void TParallelDownloader::TakeWholeFile(int32_t index) {
   TFileStream target = TFileStream::Create(FFileName);
+  std::optional<TSha256> hash;
+  if (!FExpectedSha256.empty()) hash.emplace();
   std::vector<char> buffer;
-  AppendPart(target, index, buffer);
+  AppendPart(target, index, buffer, hash ? &*hash : nullptr);
   for (int32_t i = 0; i < FThreadCount; ++i)
     if (i != index) DeleteFileW(FPartFiles[static_cast<size_t>(i)].c_str());
-  CheckTargetSize(target);
+  CheckTarget(target, hash ? &*hash : nullptr);
 }
 
 void TParallelDownloader::UpdatePartProgress(int32_t PartIndex, int64_t Downloaded) {
@@ -191,29 +267,79 @@ void TDownloadPartThread::WaitFor() {
 
 void TDownloadPartThread::Execute() {
   try {
-    THttpClient client;
-    client.UserAgent = kWorkerUserAgent;
-    const TPartRange range{FStartByte, FEndByte};
-    client.CustomHeaders = {{L"Range", RangeHeaderValue(range)}};
-    client.OnReceiveData = [this](void* Sender, int64_t AContentLength, int64_t AReadCount, bool& AAbort) {
-      ReceiveData(Sender, AContentLength, AReadCount, AAbort);
-    };
     TFileStream part = TFileStream::Create(FPartFile);
-    const std::unique_ptr<THttpResponse> response = client.Get(FUrl, &part);
-    if (response->StatusCode < 200 || response->StatusCode > 299) {
-      throw Exception(FormatMessageText(L"HTTP %d: %s", {IntToStr(response->StatusCode), response->StatusText}));
-    }
-    const int64_t received = part.Size();
-    DoProgress(received);
-    if (FDownloader) {
-      // A part counts only when it holds exactly its range (or, from a server that ignores
-      // "Range", exactly the whole file).
-      FWholeFile = CheckPart(response->StatusCode, response->Header(L"Content-Range"), received, range,
-                             FDownloader->FTotalSize) == TPartOutcome::WholeFile;
+    std::wstring lastError;
+    for (int attempt = 0;; ++attempt) {
+      if (TryOnce(part, lastError)) return;
+      if (attempt == kPartRetries) throw Exception(lastError);
+      Sleep(kPartRetryPauseMs[attempt]);
     }
   } catch (...) {
     RecordFailure(CurrentExceptionText());
   }
+}
+
+bool TDownloadPartThread::TryOnce(TFileStream& part, std::wstring& lastError) {
+  const int64_t total = FDownloader ? FDownloader->FTotalSize : FEndByte + 1;
+  const bool wholeRange = FStartByte == 0 && FEndByte == total - 1;
+  // What the part file still lacks: of the range, or of the whole file once the server has
+  // answered with all of it.
+  const int64_t have = part.Size();
+  const TPartRange rest{(FWholeFile ? 0 : FStartByte) + have, FWholeFile ? total - 1 : FEndByte};
+  if (rest.Length() <= 0) {
+    // Everything arrived before the connection failed.
+    DoProgress(have);
+    return true;
+  }
+
+  THttpClient client;
+  client.UserAgent = kWorkerUserAgent;
+  client.CustomHeaders = {{L"Range", RangeHeaderValue(rest)}};
+  client.OnReceiveData = [this](void* Sender, int64_t AContentLength, int64_t AReadCount, bool& AAbort) {
+    ReceiveData(Sender, AContentLength, AReadCount, AAbort);
+  };
+  TPartSink sink(part);
+  // Until the final answer is in, the sink takes the bodies of redirects (cut again after
+  // each): small pages, which a short range must not refuse.
+  sink.Limit = have + std::max<int64_t>(rest.Length(), kRedirectBodyAllowance);
+  bool final = false;
+  client.OnResponseHead = [&](const THttpResponse& response) {
+    const int status = response.StatusCode;
+    if (status < 200 || status > 299) {
+      final = !IsPassingStatus(status);
+      throw Exception(FormatMessageText(L"HTTP %d: %s", {IntToStr(status), response.StatusText}));
+    }
+    if (status == 206) {
+      sink.Limit = have + rest.Length();
+      return;
+    }
+    // A server that ignores "Range" sends the whole file: it replaces what the part held.
+    sink.SetSize(0);
+    sink.Seek(0);
+    sink.Limit = total;
+    FResumeBase = 0;
+    FWholeFile = !wholeRange;
+  };
+  FResumeBase = have;
+  part.Seek(have);
+
+  std::unique_ptr<THttpResponse> response;
+  try {
+    response = client.Get(FUrl, &sink);
+  } catch (...) {
+    // A cut connection, a time-out or a passing server error: worth another try.
+    if (final || sink.Refused) throw;
+    lastError = CurrentExceptionText();
+    return false;
+  }
+  const int64_t received = part.Size();
+  DoProgress(received);
+  // A part counts only when it holds exactly what it asked for (or, from a server that
+  // ignores "Range", exactly the whole file).
+  const TPartRange asked = response->StatusCode == 206 ? rest : TPartRange{0, total - 1};
+  const int64_t arrived = response->StatusCode == 206 ? received - have : received;
+  CheckPart(response->StatusCode, response->Header(L"Content-Range"), arrived, asked, total);
+  return true;
 }
 
 void TDownloadPartThread::RecordFailure(const std::wstring& message) {
@@ -226,7 +352,7 @@ void TDownloadPartThread::RecordFailure(const std::wstring& message) {
 void TDownloadPartThread::ReceiveData(void*, int64_t, int64_t AReadCount, bool&) {
   if (TickIntervalPassed(GetTickCount(), FLastUpdateTick, kProgressIntervalMs)) {
     FLastUpdateTick = GetTickCount();
-    DoProgress(AReadCount);
+    DoProgress(FResumeBase + AReadCount);
   }
 }
 

@@ -23,17 +23,23 @@ using TParallelProgressEvent = std::function<void(void* Sender, int64_t Download
 
 class TDownloadPartThread;
 class TFileStream;
+class TSha256;
 
 class TParallelDownloader {
  public:
-  // AThreadCount: the number of parts and workers, at least 1.
-  TParallelDownloader(std::wstring AUrl, std::wstring AFileName, int32_t AThreadCount);
+  // AThreadCount: the number of parts and workers, at least 1. AExpectedSize and
+  // AExpectedSha256 are what the folder's listing publishes for the file (-1 and empty when it
+  // gives none): the size stands in for a HEAD that gives none, and the joined file must have
+  // that SHA-256.
+  TParallelDownloader(std::wstring AUrl, std::wstring AFileName, int32_t AThreadCount, int64_t AExpectedSize = -1,
+                      std::wstring AExpectedSha256 = {});
   virtual ~TParallelDownloader();
   TParallelDownloader(const TParallelDownloader&) = delete;
   TParallelDownloader& operator=(const TParallelDownloader&) = delete;
 
   // Sizes the file with HEAD, downloads every range on a worker of its own, waits for all of
-  // them and joins the parts into the target. Blocks; raises on any failure.
+  // them and joins the parts into the target, checking its SHA-256 on the way. Blocks; raises
+  // on any failure. A joined file of the wrong size or checksum is deleted with the parts.
   void Start();
   // Main thread only: records the byte count of one part (counts never go down) and reports
   // the sum over all parts to OnProgress.
@@ -51,11 +57,15 @@ class TParallelDownloader {
   void MergeParts();
   // The target made of one part file that holds the whole file; every part file is deleted.
   void TakeWholeFile(int32_t index);
-  void AppendPart(TFileStream& target, int32_t index, std::vector<char>& buffer);
-  void CheckTargetSize(TFileStream& target);
+  void AppendPart(TFileStream& target, int32_t index, std::vector<char>& buffer, TSha256* hash);
+  // Size and published SHA-256 of the joined target; deletes it when either is wrong.
+  void CheckTarget(TFileStream& target, TSha256* hash);
+  void DeletePartFiles();
 
   std::wstring FUrl;
   std::wstring FFileName;
+  int64_t FExpectedSize;
+  std::wstring FExpectedSha256;
   // Lowered by Start for a file with fewer bytes than parts: one part per byte at most.
   int32_t FThreadCount;
   int64_t FTotalSize = 0;
@@ -67,7 +77,9 @@ class TParallelDownloader {
 };
 
 // One part: a ranged GET into the part file, on a thread of its own that starts as soon as the
-// object is constructed. Its creator waits for it and then destroys it.
+// object is constructed. A transport failure or a passing server error (408, 429, 500, 502,
+// 503, 504) is retried up to kPartRetries times after growing pauses, each time for the bytes
+// the part file still lacks. Its creator waits for it and then destroys it.
 class TDownloadPartThread final {
  public:
   // Raises when the thread cannot be started.
@@ -84,6 +96,9 @@ class TDownloadPartThread final {
 
  private:
   void Execute();
+  // One request for the bytes the part file still lacks. False when it failed in a way worth
+  // another try (message in lastError); raises for a failure that is final.
+  bool TryOnce(TFileStream& part, std::wstring& lastError);
   void ReceiveData(void* Sender, int64_t AContentLength, int64_t AReadCount, bool& AAbort);
   void DoProgress(int64_t Downloaded);
   void RecordFailure(const std::wstring& message);
@@ -95,12 +110,19 @@ class TDownloadPartThread final {
   int32_t FPartIndex;
   TParallelDownloader* FDownloader;
   uint32_t FLastUpdateTick = 0;
+  int64_t FResumeBase = 0;  // bytes already in the part file when the current request began
   bool FWholeFile = false;
   std::thread FThread;
 };
+
+// Further tries of a part after its first, and the pause before each of them.
+constexpr int kPartRetries = 3;
+constexpr uint32_t kPartRetryPauseMs[kPartRetries] = {500, 1000, 2000};
 
 #ifdef MORVANE_TEST_HOOKS
 // Called with the part index just before a worker's thread is started; a test makes it raise
 // to stand for a thread that cannot be created.
 extern std::function<void(int32_t)> DownloadWorkerStartHook;
+// Called with the seconds the join of the parts took (hashing included), for the benchmark.
+extern std::function<void(double)> DownloadMergeTimeHook;
 #endif

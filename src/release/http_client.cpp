@@ -5,6 +5,7 @@
 
 #include "system/main_queue.h"
 #include "release/cookies.h"
+#include "release/download_plan.h"
 #include "release/url.h"
 #include "system/errors.h"
 #include "system/handles.h"
@@ -21,21 +22,6 @@ constexpr DWORD kCertificateFailureFlags =
     WINHTTP_CALLBACK_STATUS_FLAG_CERT_REVOKED | WINHTTP_CALLBACK_STATUS_FLAG_INVALID_CA |
     WINHTTP_CALLBACK_STATUS_FLAG_CERT_CN_INVALID | WINHTTP_CALLBACK_STATUS_FLAG_CERT_DATE_INVALID |
     WINHTTP_CALLBACK_STATUS_FLAG_CERT_WRONG_USAGE;
-
-class THandle {
- public:
-  explicit THandle(HINTERNET h = nullptr) : FHandle(h) {}
-  ~THandle() {
-    if (FHandle) WinHttpCloseHandle(FHandle);
-  }
-  THandle(const THandle&) = delete;
-  THandle& operator=(const THandle&) = delete;
-  HINTERNET Get() const { return FHandle; }
-  explicit operator bool() const { return FHandle != nullptr; }
-
- private:
-  HINTERNET FHandle;
-};
 
 // The text of a WinHTTP code. WinHTTP keeps its texts in its own module; where that has none
 // (Wine's has no message table at all) WinINet's, which numbers the same failures alike, and
@@ -131,17 +117,6 @@ std::vector<std::pair<std::wstring, std::wstring>> ParseHeaders(const std::wstri
   return headers;
 }
 
-int64_t ContentLengthOf(const THttpResponse& response) {
-  const std::wstring text = response.Header(L"Content-Length");
-  if (text.empty() || text.size() > 18) return -1;
-  int64_t n = 0;
-  for (wchar_t c : text) {
-    if (c < L'0' || c > L'9') return -1;
-    n = n * 10 + (c - L'0');
-  }
-  return n;
-}
-
 bool IsRedirect(int status) {
   return status == 300 || status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
@@ -157,6 +132,7 @@ TProxyChoice ChooseProxy(const std::wstring& url, const std::wstring& scheme, co
   TProxyChoice choice;
   WINHTTP_CURRENT_USER_IE_PROXY_CONFIG ie{};
   if (!WinHttpGetIEProxyConfigForCurrentUser(&ie)) return choice;
+  const Sys::TGlobalMemory autoConfigUrl(ie.lpszAutoConfigUrl), ieProxy(ie.lpszProxy), ieBypass(ie.lpszProxyBypass);
   bool decided = false;
   if (ie.fAutoDetect || ie.lpszAutoConfigUrl) {
     WINHTTP_AUTOPROXY_OPTIONS options{};
@@ -168,28 +144,29 @@ TProxyChoice ChooseProxy(const std::wstring& url, const std::wstring& scheme, co
       options.dwFlags |= WINHTTP_AUTOPROXY_AUTO_DETECT;
       options.dwAutoDetectFlags = WINHTTP_AUTO_DETECT_TYPE_DHCP | WINHTTP_AUTO_DETECT_TYPE_DNS_A;
     }
-    options.fAutoLogonIfChallenged = TRUE;
     WINHTTP_PROXY_INFO info{};
-    THandle lookup(WinHttpOpen(agent.c_str(), WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
-                               WINHTTP_NO_PROXY_BYPASS, 0));
-    if (lookup && WinHttpGetProxyForUrl(lookup.Get(), url.c_str(), &options, &info)) {
+    Sys::TWinHttpHandle lookup(WinHttpOpen(agent.c_str(), WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
+                                           WINHTTP_NO_PROXY_BYPASS, 0));
+    // The user's credentials go to the proxy only after it asked for them and the first try
+    // failed.
+    auto lookupProxy = [&](BOOL autoLogon) {
+      options.fAutoLogonIfChallenged = autoLogon;
+      return lookup && WinHttpGetProxyForUrl(lookup.Get(), url.c_str(), &options, &info);
+    };
+    if (lookupProxy(FALSE) || (GetLastError() == ERROR_WINHTTP_LOGIN_FAILURE && lookupProxy(TRUE))) {
+      const Sys::TGlobalMemory infoProxy(info.lpszProxy), infoBypass(info.lpszProxyBypass);
       decided = true;
       if (info.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY && info.lpszProxy) {
         choice.Proxy = ProxyForScheme(info.lpszProxy, scheme);
         if (info.lpszProxyBypass) choice.Bypass = info.lpszProxyBypass;
       }
     }
-    if (info.lpszProxy) GlobalFree(info.lpszProxy);
-    if (info.lpszProxyBypass) GlobalFree(info.lpszProxyBypass);
   }
   if (!decided && ie.lpszProxy) {
     choice.Proxy = ProxyForScheme(ie.lpszProxy, scheme);
     if (ie.lpszProxyBypass) choice.Bypass = ie.lpszProxyBypass;
   }
   if (choice.Proxy.empty()) choice.Bypass.clear();
-  if (ie.lpszAutoConfigUrl) GlobalFree(ie.lpszAutoConfigUrl);
-  if (ie.lpszProxy) GlobalFree(ie.lpszProxy);
-  if (ie.lpszProxyBypass) GlobalFree(ie.lpszProxyBypass);
   return choice;
 }
 
@@ -239,13 +216,13 @@ std::unique_ptr<THttpResponse> Run(const TOperation& op, const std::wstring& sta
     const bool secure = parts->Scheme == L"https";
 
     // A session per request, so that every hop of a redirect chain gets the proxy for its URL.
-    THandle session(OpenSession(agent, ChooseProxy(url, parts->Scheme, agent)));
+    Sys::TWinHttpHandle session(OpenSession(agent, ChooseProxy(url, parts->Scheme, agent)));
     if (!session) RaiseTransport(L"Error opening request: (%d) %s", GetLastError());
     WinHttpSetTimeouts(session.Get(), kTimeoutMs, kTimeoutMs, kTimeoutMs, kTimeoutMs);
 
-    THandle connection(WinHttpConnect(session.Get(), parts->Host.c_str(), static_cast<INTERNET_PORT>(parts->Port), 0));
+    Sys::TWinHttpHandle connection(WinHttpConnect(session.Get(), parts->Host.c_str(), static_cast<INTERNET_PORT>(parts->Port), 0));
     if (!connection) RaiseTransport(L"Error opening request: (%d) %s", GetLastError());
-    THandle request(WinHttpOpenRequest(connection.Get(), op.Verb, parts->PathQuery.c_str(), nullptr,
+    Sys::TWinHttpHandle request(WinHttpOpenRequest(connection.Get(), op.Verb, parts->PathQuery.c_str(), nullptr,
                                        WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
                                        secure ? WINHTTP_FLAG_SECURE : 0));
     if (!request) RaiseTransport(L"Error opening request: (%d) %s", GetLastError());
@@ -299,9 +276,11 @@ std::unique_ptr<THttpResponse> Run(const TOperation& op, const std::wstring& sta
     if (redirect && ++redirects > kMaxRedirects)
       throw Exception(FormatMessageText(L"Maximum number of redirections (%d) exceeded", {IntToStr(kMaxRedirects)}));
 
+    if (!redirect && op.Client->OnResponseHead) op.Client->OnResponseHead(*response);
+
     if (op.Verb != std::wstring_view(L"HEAD")) {
       const bool notify = response->StatusCode < 300;
-      const int64_t contentLength = ContentLengthOf(*response);
+      const int64_t contentLength = ParseContentLength(response->Header(L"Content-Length"));
       int64_t received = 0;
       bool abort = false;
       if (notify) Notify(op.Client, contentLength, 0, abort);
@@ -336,7 +315,11 @@ std::unique_ptr<THttpResponse> Run(const TOperation& op, const std::wstring& sta
       op.Sink->SetSize(sinkStart);
       op.Sink->Seek(sinkStart);
     }
-    url = ResolveLocation(url, location);
+    const std::wstring next = ResolveLocation(url, location);
+    // Once secure, the chain stays secure: a plain-HTTP hop would hand the answer to anyone on
+    // the way.
+    if (LeavesHttps(url, next)) throw Exception(L"Redirection from a secure to a non-secure URL is not allowed");
+    url = next;
   }
 }
 

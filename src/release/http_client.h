@@ -6,24 +6,9 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <utility>
-#include <vector>
 
+#include "release/response.h"
 #include "system/stream.h"
-
-// The final answer of an operation.
-struct THttpResponse {
-  int StatusCode = 0;
-  std::wstring StatusText;  // the reason phrase; empty when the server sent none
-  // Every header of the final answer, in the order received.
-  std::vector<std::pair<std::wstring, std::wstring>> Headers;
-  // The body, when the caller gave no sink.
-  std::string Body;
-
-  // Value of the first header of that name (letter case ignored); empty when missing.
-  std::wstring Header(const std::wstring& name) const;
-  bool HasHeader(const std::wstring& name) const;
-};
 
 // Receive-data notification: the content length of the answer (-1 when unknown) and the body
 // bytes received so far. Always run on the main thread.
@@ -42,6 +27,9 @@ class THttpClient {
   // Sent with every request of the operation, redirects included.
   std::vector<std::pair<std::wstring, std::wstring>> CustomHeaders;
   TReceiveDataEvent OnReceiveData;
+  // Run on the calling thread with the status and headers of the final answer (never of a
+  // redirect) before its body is read. May raise to end the operation there, or move the sink.
+  std::function<void(const THttpResponse&)> OnResponseHead;
 
   // The body goes into sink when given (written from its position at the call), else into
   // the answer's Body. Raises Exception on every transport failure; never returns null.

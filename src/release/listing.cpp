@@ -14,7 +14,30 @@ namespace {
 using TDocument = rapidjson::Document;
 using TValue = rapidjson::Value;
 
-constexpr unsigned kParseFlags = rapidjson::kParseNumbersAsStringsFlag;
+// Iterative: the reader keeps its own stack on the heap, so no answer can exhaust the thread's.
+constexpr unsigned kParseFlags = rapidjson::kParseNumbersAsStringsFlag | rapidjson::kParseIterativeFlag;
+
+// True when arrays and objects nest deeper than kMaxJsonDepth outside strings.
+bool NestsTooDeep(std::string_view source) {
+  int depth = 0;
+  bool inString = false;
+  for (size_t i = 0; i < source.size(); ++i) {
+    const char c = source[i];
+    if (inString) {
+      if (c == '\\')
+        ++i;
+      else if (c == '"')
+        inString = false;
+    } else if (c == '"') {
+      inString = true;
+    } else if (c == '[' || c == '{') {
+      if (++depth > kMaxJsonDepth) return true;
+    } else if (c == ']' || c == '}') {
+      --depth;
+    }
+  }
+  return false;
+}
 
 const TValue* Member(const TValue& object, const char* name) {
   // FindMember walks the members in order, so the first of two equal names counts.
@@ -46,8 +69,8 @@ std::wstring MemberText(const TValue& object, const char* name, const wchar_t* s
   return L"";
 }
 
-// A whole non-negative integer from a member of the page description; -1 when it is not one.
-int64_t PagingNumber(const TValue& embedded, const char* name) {
+// A whole non-negative integer from a member of an object; -1 when it is not one.
+int64_t WholeNumber(const TValue& embedded, const char* name) {
   const TValue* v = Member(embedded, name);
   if (!v || !v->IsString()) return -1;
   const char* s = v->GetString();
@@ -59,6 +82,20 @@ int64_t PagingNumber(const TValue& embedded, const char* name) {
     n = n * 10 + (s[i] - '0');
   }
   return n;
+}
+
+// The published SHA-256 of an entry: 64 hex digits, given in lower case; empty otherwise.
+std::wstring Sha256Text(const TValue& item) {
+  const TValue* v = Member(item, "sha256");
+  if (!v || !v->IsString() || v->GetStringLength() != 64) return L"";
+  std::wstring text;
+  for (size_t i = 0; i < 64; ++i) {
+    char c = v->GetString()[i];
+    if (c >= 'A' && c <= 'F') c = static_cast<char>(c - 'A' + 'a');
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return L"";
+    text.push_back(static_cast<wchar_t>(c));
+  }
+  return text;
 }
 
 }  // namespace
@@ -106,8 +143,9 @@ TListingPage SearchListing(std::wstring_view text, std::wstring_view wanted) {
 
   // The reader stops at a NUL unit; no JSON text holds one, so a body with one is no JSON text.
   TDocument doc;
+  if (source.find('\0') != std::string::npos || NestsTooDeep(source)) throw Exception(L"Ошибка парсинга JSON");
   doc.Parse<kParseFlags>(source.c_str());
-  if (source.find('\0') != std::string::npos || doc.HasParseError()) throw Exception(L"Ошибка парсинга JSON");
+  if (doc.HasParseError()) throw Exception(L"Ошибка парсинга JSON");
   if (!doc.IsObject()) throw Exception(L"Invalid class typecast");
 
   TListingPage page;
@@ -121,15 +159,18 @@ TListingPage SearchListing(std::wstring_view text, std::wstring_view wanted) {
     if (MemberText(item, "name", L"name") == wanted) {
       page.Found = true;
       page.Link = MemberText(item, "file", L"file");
+      page.Size = WholeNumber(item, "size");
+      page.Sha256 = Sha256Text(item);
       return page;
     }
   }
 
   // Not on this page: the folder may hold more entries than one answer carries.
-  const int64_t offset = PagingNumber(*embedded, "offset");
-  const int64_t limit = PagingNumber(*embedded, "limit");
-  const int64_t total = PagingNumber(*embedded, "total");
+  const int64_t offset = WholeNumber(*embedded, "offset");
+  const int64_t limit = WholeNumber(*embedded, "limit");
+  const int64_t total = WholeNumber(*embedded, "total");
   const int64_t count = static_cast<int64_t>(items->Size());
+  page.Offset = offset;
   if (offset >= 0 && limit > 0 && total >= 0 && count > 0 && offset + limit < total && offset + count < total) {
     page.MoreFollow = true;
     page.NextOffset = offset + count;

@@ -18,11 +18,20 @@ std::wstring ListingUrl(std::wstring_view apiRoot, std::wstring_view publicLink,
 struct TListingPage {
   std::wstring Link;      // the direct link; empty when not found on this page
   bool Found = false;     // an entry of that name was met (its link may still be empty)
+  int64_t Size = -1;       // the entry's "size" in bytes; -1 when the listing gives none
+  std::wstring Sha256;     // the entry's "sha256", 64 lower-case hex digits; empty when none
   bool MoreFollow = false;
+  int64_t Offset = -1;     // the answer's own "offset"; -1 when it gives none
   int64_t NextOffset = 0;  // the offset of the next page when MoreFollow
 };
 
+// The most pages of one folder the program reads before it gives up on the listing.
+constexpr int kMaxListingPages = 1000;
+
+// The deepest nesting of arrays and objects an answer may have; deeper is a parse error.
+constexpr int kMaxJsonDepth = 256;
+
 // Searches the answer text for the entry named wanted (exact match, first one wins).
-// Raises with the listing's messages: "Ошибка парсинга JSON", "Invalid class typecast",
+// Parsed without recursion. Raises with the listing's messages: "Ошибка парсинга JSON", "Invalid class typecast",
 // "Value '%s' not found", "Conversion from %0:s to %1:s is not supported".
 TListingPage SearchListing(std::wstring_view text, std::wstring_view wanted);

@@ -33,24 +33,37 @@ std::wstring CloudApiRoot() {
   return L"https://cloud-api.yandex.net";
 }
 
-std::wstring GetDirectDownloadLink(const std::wstring& publicLink, const std::wstring& fileName) {
-  std::wstring result;
+TRemoteFile FindRemoteFile(const std::wstring& publicLink, const std::wstring& fileName) {
+  TRemoteFile result;
   const std::wstring root = CloudApiRoot();
   int64_t offset = 0;
-  for (;;) {
+  for (int pages = 1;; ++pages) {
     THttpClient client;
     const auto response = client.Get(ListingUrl(root, publicLink, offset));
     CheckResponse(response.get(), L"Получение списка файлов");
     const TListingPage page = SearchListing(BodyText(*response), fileName);
     // A folder larger than one answer: the later pages are asked for while the name is not found.
     if (page.Found || !page.MoreFollow) {
-      result = page.Link;
+      result.Link = page.Link;
+      result.Size = page.Size;
+      result.Sha256 = page.Sha256;
       break;
     }
+    // Each page must be the one asked for and lead further, else the listing would go round
+    // in circles.
+    if (page.Offset != offset || page.NextOffset <= offset)
+      throw Exception(FormatMessageText(L"Сервер вернул не ту страницу списка файлов: запрошено смещение %d, получено %d",
+                                        {IntToStr(offset), IntToStr(page.Offset)}));
+    if (pages >= kMaxListingPages)
+      throw Exception(FormatMessageText(L"Список файлов публичной папки длиннее %d страниц", {IntToStr(kMaxListingPages)}));
     offset = page.NextOffset;
   }
-  if (result.empty()) throw Exception(FormatMessageText(L"Файл %s не найден в публичной папке", {fileName}));
+  if (result.Link.empty()) throw Exception(FormatMessageText(L"Файл %s не найден в публичной папке", {fileName}));
   return result;
+}
+
+std::wstring GetDirectDownloadLink(const std::wstring& publicLink, const std::wstring& fileName) {
+  return FindRemoteFile(publicLink, fileName).Link;
 }
 
 std::wstring GetRemoteVersionText(const std::wstring& publicLink, const std::wstring& fileName) {

@@ -1,17 +1,24 @@
-// The client of the public release folder on the cloud disk, and the check every request of
-// the program puts its answer through.
+// The client of the public release folder on the cloud disk.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
-struct THttpResponse;
-
-// Returns for a status from 200 to 299; otherwise raises "<context>: нет ответа от сервера"
-// (no answer) or "<context>: HTTP ошибка <status> - <reason phrase>".
-void CheckResponse(const THttpResponse* response, const std::wstring& context);
+#include "release/response.h"
 
 // The scheme and host of the cloud disk API, without a trailing "/".
 std::wstring CloudApiRoot();
+
+// A file of the public folder as its listing gives it.
+struct TRemoteFile {
+  std::wstring Link;    // the direct download link; never empty
+  int64_t Size = -1;    // the listing's size in bytes; -1 when it gives none
+  std::wstring Sha256;  // the listing's SHA-256, 64 lower-case hex digits; empty when it gives none
+};
+
+// Looks fileName up in the public folder, page by page; raises when it is not there or the
+// listing's pages do not follow each other.
+TRemoteFile FindRemoteFile(const std::wstring& publicLink, const std::wstring& fileName);
 
 // The direct download link of fileName in the public folder; never empty, raises otherwise.
 std::wstring GetDirectDownloadLink(const std::wstring& publicLink, const std::wstring& fileName);

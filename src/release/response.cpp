@@ -1,5 +1,5 @@
-#include "release/http_client.h"
-#include "release/release_folder.h"
+#include "release/response.h"
+
 #include "system/errors.h"
 #include "system/text.h"
 

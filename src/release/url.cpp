@@ -213,3 +213,11 @@ std::wstring ProxyForScheme(std::wstring_view list, std::wstring_view scheme) {
   }
   return general;
 }
+
+bool LeavesHttps(std::wstring_view current, std::wstring_view next) {
+  const std::wstring_view https = L"https://";
+  auto isHttps = [&](std::wstring_view url) {
+    return url.size() >= https.size() && SameTextAscii(url.substr(0, https.size()), https);
+  };
+  return isHttps(current) && !isHttps(next);
+}

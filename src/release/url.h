@@ -23,6 +23,9 @@ std::optional<TUrl> ParseHttpUrl(std::wstring_view url);
 // is carried over when the location has none.
 std::wstring ResolveLocation(std::wstring_view current, std::wstring_view location);
 
+// True when a redirect from current to next leaves https for another scheme (plain http).
+bool LeavesHttps(std::wstring_view current, std::wstring_view next);
+
 // The one proxy server a proxy list names for requests of a scheme ("http" or "https"). The list
 // is what the user's settings or a configuration script give: entries separated by ";" or white
 // space, each "[<scheme>=][http://]<server>[:<port>]"; an entry for the scheme wins over one

@@ -14,6 +14,8 @@
 //   TWindowDC         ReleaseDC
 //   TSelectObject     selects an object into a DC and selects the old one back
 //   TModule           FreeLibrary
+//   TCngAlgorithm     BCryptCloseAlgorithmProvider
+//   TCngHash          BCryptDestroyHash
 //   TComPtr<I>        IUnknown::Release
 //   TBstr             SysFreeString (BSTR texts handed to or received from COM)
 //   TComInit          CoInitialize / CoUninitialize around a scope
@@ -24,6 +26,7 @@
 #include <objbase.h>
 #include <oleauto.h>
 #include <winhttp.h>
+#include <bcrypt.h>
 
 #include <utility>
 
@@ -79,6 +82,7 @@ struct Invalid {
   static Handle Empty() noexcept { return INVALID_HANDLE_VALUE; }
   static void Close(Handle h) noexcept { CloseFn(h); }
 };
+inline void CloseCngAlgorithm(BCRYPT_ALG_HANDLE h) noexcept { BCryptCloseAlgorithmProvider(h, 0); }
 }  // namespace Traits
 
 using TKernelHandle = TOwned<Traits::Null<HANDLE, &CloseHandle>>;
@@ -98,6 +102,8 @@ using TRegion = TGdiObject<HRGN>;
 using TIcon = TOwned<Traits::Null<HICON, &DestroyIcon>>;
 using TMemoryDC = TOwned<Traits::Null<HDC, &DeleteDC>>;
 using TModule = TOwned<Traits::Null<HMODULE, &FreeLibrary>>;
+using TCngAlgorithm = TOwned<Traits::Null<BCRYPT_ALG_HANDLE, &Traits::CloseCngAlgorithm>>;
+using TCngHash = TOwned<Traits::Null<BCRYPT_HASH_HANDLE, &BCryptDestroyHash>>;
 using TBstr = TOwned<Traits::Null<BSTR, &SysFreeString>>;
 
 // A window's device context, given back to the window it came from.

@@ -89,6 +89,17 @@ class Launcher : public ::testing::Test {
     return view;
   }
 
+  // A fresh product folder, the stand-in switched as config says, the window open and its
+  // button pressed.
+  TWindowView PressWith(const char* config) {
+    RemoveTree(ProductDir());
+    StandinReset();
+    StandinConfig(config);
+    auto view = Open();
+    view.Press();
+    return view;
+  }
+
   static bool WaitStatus(const TWindowView& view, const std::wstring& prefix) {
     return WaitUntil([&] { return view.StatusText().rfind(prefix, 0) == 0; });
   }
@@ -98,6 +109,23 @@ class Launcher : public ::testing::Test {
     size_t count = 0;
     for (size_t pos = 0; (pos = log.find("/v1/disk/public/resources", pos)) != std::string::npos; ++pos) ++count;
     return count;
+  }
+
+  // The "Range" of every ranged GET that reached the storage host (the parts of the archive),
+  // in the order received.
+  static std::vector<std::string> StorageRanges() {
+    std::vector<std::string> ranges;
+    for (TLoggedRequest& r : StandinRequests())
+      if (r.method == "GET" && r.path.rfind("/rdisk/", 0) == 0 && !r.headers["range"].empty())
+        ranges.push_back(r.headers["range"]);
+    return ranges;
+  }
+
+  // Neither the archive nor anything from it in the product folder.
+  bool NothingDownloadedOrExtracted() const {
+    for (const wchar_t* file : {L"Update.zip", L"Tandrel.exe", L"TandrelAI.exe", L"docs"})
+      if (PathExists(ProductDir() + file)) return false;
+    return true;
   }
 
   std::wstring StartedLog() const { return DecodeUtf8Strict(ReadFileBytes(ProductDir() + L"started.txt")).value_or(L"(not UTF-8)"); }

@@ -1,6 +1,8 @@
 // The launcher end to end: Morvane.exe against the cloud-disk stand-in with the sample product.
+#include <algorithm>
 #include <initializer_list>
 #include <set>
+#include <string>
 #include <vector>
 
 #include "launcher_fixture.h"
@@ -99,6 +101,11 @@ TEST_F(Launcher, FailingListingIsReportedAndCanBeRetried) {
       {"{\"listing_status\":404}", L"", L"Ошибка: Получение списка файлов: HTTP ошибка 404"},
       {"{\"listing_status\":500}", L"", L"Ошибка: Получение списка файлов: HTTP ошибка 500"},
       {"{}", L"http://127.0.0.1:1", L"Ошибка: Error sending data: ("},
+      // Hostile listings: nesting beyond reason, and paging that answers every offset with the
+      // first page (version.txt is third of three, one entry a page).
+      {"{\"listing_depth\":100000}", L"", L"Ошибка: Ошибка парсинга JSON"},
+      {"{\"listing_limit\":1,\"paging_ignores_offset\":true}", L"",
+       L"Ошибка: Сервер вернул не ту страницу списка файлов: запрошено смещение 1, получено 0"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.config);
@@ -172,6 +179,67 @@ TEST_F(Launcher, PartAnswered416FailsTheDownload) {
   ASSERT_TRUE(WaitStatus(view, L"Ошибка загрузки: Ошибка части 2: HTTP 416")) << EncodeUtf8(view.StatusText());
   EXPECT_FALSE(view.GaugeVisible());
   EXPECT_FALSE(view.ButtonEnabled());
+}
+
+TEST_F(Launcher, DownloadsThatRecoverStillInstall) {
+  const int64_t size = static_cast<int64_t>(ReadFileBytes(FFolder + L"\\Tandrel.zip").size());
+  const int64_t part1 = size / 4;
+  struct Case {
+    const char* config;
+    std::string resumedRange;  // a GET that asks for the rest of a cut part; empty: none
+  } cases[] = {
+      // Part 1 cut after 1000 bytes once: its next request starts right after them.
+      {"{\"close_once\":{\"part1\":1000}}",
+       "bytes=" + std::to_string(part1 + 1000) + "-" + std::to_string(2 * part1 - 1)},
+      // The download host refuses HEAD: the listing's size serves.
+      {"{\"head_status\":405}", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.config);
+    auto view = PressWith(c.config);
+    ASSERT_TRUE(FLauncher.WaitExit(120000)) << EncodeUtf8(view.StatusText());
+    EXPECT_EQ(FLauncher.ExitCode(), 0u);
+    EXPECT_TRUE(PathExists(ProductDir() + L"Tandrel.exe"));
+    EXPECT_FALSE(PathExists(ProductDir() + L"Update.zip"));
+    const std::vector<std::string> ranges = StorageRanges();
+    if (!c.resumedRange.empty()) {
+      EXPECT_EQ(ranges.size(), 5u);
+      EXPECT_NE(std::find(ranges.begin(), ranges.end(), c.resumedRange), ranges.end()) << c.resumedRange;
+    }
+    ASSERT_TRUE(WaitUntil([&] { return PathExists(ProductDir() + L"started.txt"); }));
+    TearDown();
+  }
+}
+
+TEST_F(Launcher, WrongOrFailedDownloadsEndInTheirMessageWithNothingInstalled) {
+  const int64_t size = static_cast<int64_t>(ReadFileBytes(FFolder + L"\\Tandrel.zip").size());
+  const std::wstring checksum = L"Ошибка загрузки: Контрольная сумма скачанного архива (SHA-256) не совпадает с опубликованной";
+  struct Case {
+    const char* config;
+    std::wstring expected;
+    size_t part3Requests;  // GETs starting inside part 3; 0: not checked
+  } cases[] = {
+      {"{\"listing_fields\":{\"sha256\":\"00000000000000000000000000000000000000000000000000000000000000ff\"}}",
+       checksum, 0},
+      {"{\"replaced\":true}", checksum, 0},
+      // Part 3 cut on every try: the first request and three more, then its message.
+      {"{\"close_after\":{\"part3\":1000}}", L"Ошибка загрузки: Ошибка части 3: Error reading data: ", 4},
+      {"{\"overlong_body\":{\"part2\":100}}", L"Ошибка загрузки: Ошибка части 2: сервер прислал больше данных", 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.config);
+    auto view = PressWith(c.config);
+    ASSERT_TRUE(WaitStatus(view, c.expected)) << EncodeUtf8(view.StatusText());
+    EXPECT_FALSE(view.GaugeVisible());
+    EXPECT_TRUE(NothingDownloadedOrExtracted());
+    if (c.part3Requests) {
+      size_t part3 = 0;
+      for (const std::string& range : StorageRanges())
+        if (range.rfind("bytes=", 0) == 0 && std::stoll(range.substr(6)) >= size / 4 * 3) ++part3;
+      EXPECT_EQ(part3, c.part3Requests);
+    }
+    FLauncher.Kill();
+  }
 }
 
 TEST_F(Launcher, InstallationFailuresKeepTheArchive) {

@@ -38,12 +38,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       try {
         const TListingPage page = SearchListing(text, wanted);
         if (page.MoreFollow && page.NextOffset <= 0) __builtin_trap();
+        if (!page.Sha256.empty() && page.Sha256.size() != 64) __builtin_trap();
+        if (page.Size < -1) __builtin_trap();
       } catch (const Exception&) {
       }
     }
     (void)EncodeQueryValue(text);
     const std::wstring target = ResolveLocation(L"https://host.example/a/b?c#d", text);
     (void)ParseHttpUrl(target);
+    (void)LeavesHttps(L"https://host.example/a", target);
     TCookieStore cookies;
     cookies.SetCookie(text, L"host.example", L"/a/b");
     (void)cookies.CookieHeader(L"host.example", L"/a/b", true);

@@ -178,6 +178,8 @@ TEST_F(StandinTest, ListingFailuresNameTheStep) {
       {R"({"listing_status":503})", std::wstring(kListingContext) + L": HTTP ошибка 503 - Service Unavailable"},
       {R"({"listing_body":"{}","listing_content_type":"application/json; charset=x-no-such-code-page"})",
        L"Invalid encoding name"},
+      // A hundred thousand nested arrays: refused as a parse error, no stack overflow.
+      {R"({"listing_depth":100000})", U("Ошибка парсинга JSON")},
   };
   for (const auto& c : cases) {
     StandinReset();
@@ -233,6 +235,14 @@ TEST_F(StandinTest, LargeFolderIsSearchedPageByPage) {
   EXPECT_EQ(ResultOrMessage([] { return GetDirectDownloadLink(FolderLink(L"big"), L"file-46.txt"); }),
             L"Файл file-46.txt не найден в публичной папке");
   EXPECT_EQ(ListingRequests().size(), 3u);
+
+  // A service that answers every offset with the first page would keep the search going round:
+  // the second page already gives itself away.
+  StandinReset();
+  StandinConfig(R"({"paging_ignores_offset":true})");
+  EXPECT_EQ(ResultOrMessage([] { return GetDirectDownloadLink(FolderLink(L"big"), L"file-45.txt"); }),
+            U("Сервер вернул не ту страницу списка файлов: запрошено смещение 20, получено 0"));
+  EXPECT_EQ(ListingRequests().size(), 2u);
 }
 
 // ---------------------------------------------------------------------------------------------

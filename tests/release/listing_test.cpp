@@ -7,9 +7,8 @@
 #include "support/utf8.h"
 #include "release/answer_text.h"
 #include "release/cookies.h"
-#include "release/http_client.h"
 #include "release/listing.h"
-#include "release/release_folder.h"
+#include "release/response.h"
 #include "release/url.h"
 #include "system/errors.h"
 #include "support/deflate.h"
@@ -113,6 +112,52 @@ TEST(SearchListing, FindsTheEntryOrSaysWhyNot) {
   }
 }
 
+TEST(SearchListing, ReadsThePublishedSizeAndChecksumWhenSound) {
+  const std::string sha(64, 'a');
+  const std::string upper = "0123456789ABCDEF" + std::string(48, 'F');
+  const struct {
+    std::string item;
+    int64_t size;
+    std::string sha256;
+  } cases[] = {
+      {R"("size":10240,"sha256":")" + sha + "\"", 10240, sha},
+      {R"("size":6442450944,"sha256":")" + upper + "\"", 6442450944, "0123456789abcdef" + std::string(48, 'f')},
+      {R"("size":0)", 0, ""},
+      {R"("size":-5,"sha256":")" + sha.substr(1) + "\"", -1, ""},
+      {R"("size":"12","sha256":")" + sha + "0\"", 12, ""},  // numbers are read as their text
+      {R"("size":1.5,"sha256":")" + std::string(63, 'a') + "g\"", -1, ""},
+      {R"("size":null,"sha256":12)", -1, ""},
+      {"", -1, ""},
+  };
+  for (const auto& c : cases) {
+    const std::string item = R"({"name":"a","file":"1")" + (c.item.empty() ? "" : "," + c.item) + "}";
+    const TListingPage page = SearchListing(Listing(item), L"a");
+    EXPECT_EQ(page.Size, c.size) << c.item;
+    EXPECT_EQ(EncodeUtf8(page.Sha256), c.sha256) << c.item;
+  }
+}
+
+TEST(SearchListing, RefusesNestingBeyondTheLimitWithoutRecursion) {
+  auto nested = [](int depth, const char* open, const char* close) {
+    std::string text;
+    for (int i = 0; i < depth; ++i) text += open;
+    for (int i = 0; i < depth; ++i) text += close;
+    return text;
+  };
+  const std::wstring parseError = U("Ошибка парсинга JSON");
+  // The listing's own three levels plus the items' nesting.
+  EXPECT_EQ(MessageOf([&] { SearchListing(Listing(nested(kMaxJsonDepth - 3, "[", "]")), L"a"); }),
+            L"Invalid class typecast");
+  EXPECT_EQ(MessageOf([&] { SearchListing(Listing(nested(kMaxJsonDepth, "[", "]")), L"a"); }), parseError);
+  EXPECT_EQ(MessageOf([&] { SearchListing(Widen(nested(100000, "[", "]")), L"a"); }), parseError);
+  EXPECT_EQ(MessageOf([&] { SearchListing(Widen(nested(100000, "{\"a\":", "}")), L"a"); }), parseError);
+  EXPECT_EQ(MessageOf([&] { SearchListing(Widen(std::string(100000, '[')), L"a"); }), parseError);
+  // Brackets inside strings are text, not nesting.
+  const std::string deepText = "\"" + nested(1000, "[", "]") + "\\\"[\"";
+  const TListingPage page = SearchListing(Listing(R"({"name":)" + deepText + R"(,"file":"1"})"), L"a");
+  EXPECT_FALSE(page.Found);
+}
+
 TEST(SearchListing, AsksForTheNextPageOnlyWhileEntriesRemain) {
   const struct {
     std::string paging;
@@ -139,6 +184,9 @@ TEST(SearchListing, AsksForTheNextPageOnlyWhileEntriesRemain) {
       EXPECT_EQ(page.NextOffset, c.next) << c.paging;
     }
   }
+  // The answer's own offset, for the caller to hold against the one it asked for.
+  EXPECT_EQ(SearchListing(Listing("", R"("offset":40,"limit":20,"total":45)"), L"w").Offset, 40);
+  EXPECT_EQ(SearchListing(Listing("", R"("limit":20,"total":45)"), L"w").Offset, -1);
 }
 
 TEST(SearchListing, ReadsTheRecordedFolderAnswer) {
@@ -283,6 +331,15 @@ TEST(ResolveLocation, ResolvesRelativeTargetsAndCarriesTheFragment) {
   for (const auto& c : cases) EXPECT_EQ(ResolveLocation(c.base, c.location), c.out) << EncodeUtf8(c.location);
 }
 
+TEST(LeavesHttps, OnlyASecureToPlainHopIsADowngrade) {
+  EXPECT_TRUE(LeavesHttps(L"https://a/x", L"http://a/x"));
+  EXPECT_TRUE(LeavesHttps(L"HTTPS://a/x", L"http://b/"));
+  EXPECT_TRUE(LeavesHttps(L"https://a/x", L"ftp://a/x"));
+  EXPECT_FALSE(LeavesHttps(L"https://a/x", L"HTTPS://b/y"));
+  EXPECT_FALSE(LeavesHttps(L"http://a/x", L"http://b/y"));
+  EXPECT_FALSE(LeavesHttps(L"http://a/x", L"https://b/y"));
+}
+
 TEST(ParseHttpUrl, SplitsWhatWinHttpTakes) {
   auto u = ParseHttpUrl(L"HTTP://user@Host:8123/p?q=1#f");
   ASSERT_TRUE(u);
@@ -325,18 +382,21 @@ TEST(ProxyForScheme, PicksTheEntryForTheSchemeOrTheOneForAll) {
 
 TEST(TCookieStore, SendsWhatAnswersSetToTheRightHostsAndPaths) {
   TCookieStore store;
-  store.SetCookie(L"hop=1; Path=/", L"a.example", L"/r/1");
-  store.SetCookie(L"sub=2; Domain=.example; Path=/r", L"a.example", L"/r/1");
-  store.SetCookie(L"sec=3; Secure", L"a.example", L"/x/y");
-  store.SetCookie(L"foreign=4; Domain=other.org", L"a.example", L"/");
-  store.SetCookie(L"novalue", L"a.example", L"/");
-  EXPECT_EQ(store.CookieHeader(L"a.example", L"/r/2?q", false), L"hop=1; sub=2");
-  EXPECT_EQ(store.CookieHeader(L"b.example", L"/r", false), L"sub=2");
-  EXPECT_EQ(store.CookieHeader(L"b.example", L"/rx", false), L"");
-  EXPECT_EQ(store.CookieHeader(L"a.example", L"/x/z", true), L"hop=1; sec=3");
+  store.SetCookie(L"hop=1; Path=/", L"a.example.org", L"/r/1");
+  store.SetCookie(L"sub=2; Domain=.example.org; Path=/r", L"a.example.org", L"/r/1");
+  store.SetCookie(L"sec=3; Secure", L"a.example.org", L"/x/y");
+  store.SetCookie(L"foreign=4; Domain=other.org", L"a.example.org", L"/");
+  store.SetCookie(L"novalue", L"a.example.org", L"/");
+  // A Domain of one label, or with empty labels, is nobody's to set.
+  for (const wchar_t* domain : {L"org", L".org", L"example.org.", L"a..example.org", L"."})
+    store.SetCookie(std::wstring(L"wide=5; Domain=") + domain, L"a.example.org", L"/");
+  EXPECT_EQ(store.CookieHeader(L"a.example.org", L"/r/2?q", false), L"hop=1; sub=2");
+  EXPECT_EQ(store.CookieHeader(L"b.example.org", L"/r", false), L"sub=2");
+  EXPECT_EQ(store.CookieHeader(L"b.example.org", L"/rx", false), L"");
+  EXPECT_EQ(store.CookieHeader(L"a.example.org", L"/x/z", true), L"hop=1; sec=3");
   EXPECT_EQ(store.CookieHeader(L"other.org", L"/", true), L"");
-  store.SetCookie(L"hop=5; Path=/", L"A.EXAMPLE", L"/");
-  EXPECT_EQ(store.CookieHeader(L"a.example", L"/", false), L"hop=5");
-  store.SetCookie(L"hop=; Path=/; Max-Age=0", L"a.example", L"/");
-  EXPECT_EQ(store.CookieHeader(L"a.example", L"/", false), L"");
+  store.SetCookie(L"hop=5; Path=/", L"A.EXAMPLE.ORG", L"/");
+  EXPECT_EQ(store.CookieHeader(L"a.example.org", L"/", false), L"hop=5");
+  store.SetCookie(L"hop=; Path=/; Max-Age=0", L"a.example.org", L"/");
+  EXPECT_EQ(store.CookieHeader(L"a.example.org", L"/", false), L"");
 }

@@ -31,6 +31,9 @@ NOT_FOUND_BODY = {
     "error": "DiskNotFoundError",
 }
 
+# The small page a redirect of the download and storage hosts carries.
+FOUND_PAGE = b"<html><head><title>302 Found</title></head><body>Found</body></html>"
+
 # Every switch with its default. Values given on the command line become the state that
 # /_control/reset returns to.
 SWITCHES = {
@@ -39,6 +42,16 @@ SWITCHES = {
     "range_status": {},               # {"<start byte>" | "part<i>": status} for that range
     "parts": 4,                       # part count that "part<i>" keys assume
     "close_after": None,              # N, or {"<start byte>" | "part<i>": N}: close after N body bytes
+                                      # ("part<i>": every request starting inside part i)
+    "close_once": {},                 # {"part<i>": N}: the first request of part i only, then whole
+    "overlong_body": {},              # {"<start byte>" | "part<i>": N}: N bytes past the Content-Range
+    "replaced": False,                # GETs not starting at 0 serve another file of the same size
+    "head_status": None,              # status of HEAD on the storage host (e.g. 405)
+    "listing_fields": {},             # {"size" | "sha256" | ...: value} in file items; null removes it
+    "listing_limit": 20,              # page size when the request gives no "limit"
+    "paging_ignores_offset": False,   # every page is the first one, whatever "offset" asks
+    "listing_depth": 0,               # N > 0: the answer is N nested arrays inside "items"
+    "redirect_to_http": False,        # the direct link sends an https request on to plain http
     "delay_ms": 0,                    # wait before answering (API, download and storage hosts)
     "encoding": None,                 # "gzip" | "deflate": compress listing and file GET answers
     "charset": {},                    # {"<file name>": "windows-1251"} -> text/plain; charset=...
@@ -95,14 +108,32 @@ def unb64token(token):
     return base64.urlsafe_b64decode(token.encode("ascii")).decode("utf-8")
 
 
+def part_bounds(key, size, parts):
+    """(first, last) byte of part i for a "part<i>" key, the part count taken as parts; None
+    for any other key."""
+    if not key.startswith("part"):
+        return None
+    try:
+        index = int(key[4:])
+    except ValueError:
+        return -1, -2  # no part: matches nothing
+    step = size // max(1, parts)
+    first = index * step
+    return first, size - 1 if index == max(1, parts) - 1 else first + step - 1
+
+
+def range_key_covers(key, start, size, parts):
+    """Like range_key_matches, but "part<i>" also takes a request that resumes inside part i."""
+    bounds = part_bounds(str(key), size, parts)
+    if bounds is not None:
+        return bounds[0] <= start <= bounds[1]
+    return range_key_matches(key, start, size, parts)
+
+
 def range_key_matches(key, start, size, parts):
-    key = str(key)
-    if key.startswith("part"):
-        try:
-            index = int(key[4:])
-        except ValueError:
-            return False
-        return start == index * (size // max(1, parts))
+    bounds = part_bounds(str(key), size, parts)
+    if bounds is not None:
+        return start == bounds[0]
     try:
         return int(key) == start
     except ValueError:
@@ -119,6 +150,7 @@ class Standin:
         self.log = []
         self.hash_cache = {}
         self.ports = {}
+        self.seen = set()
 
     # --- switches and log ---
     def config(self):
@@ -137,6 +169,15 @@ class Standin:
         with self.lock:
             self.switches = json.loads(json.dumps(self.base_switches))
             self.log = []
+            self.seen = set()
+
+    def first_time(self, what):
+        """True the first time it is asked about what since the last reset."""
+        with self.lock:
+            if what in self.seen:
+                return False
+            self.seen.add(what)
+            return True
 
     def record(self, entry):
         with self.lock:
@@ -340,6 +381,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
         ctype = cfg.get("listing_content_type") or "application/json; charset=utf-8"
         if body is not None:
             return self.send_encoded(status or 200, body.encode("utf-8"), ctype)
+        depth = int(cfg.get("listing_depth") or 0)
+        if depth > 0:
+            body = '{"_embedded":{"items":[' + "[" * depth + "]" * depth + "]}}"
+            return self.send_encoded(status or 200, body.encode("utf-8"), ctype)
         if status == 404:
             return self.send_body(404, dumps(NOT_FOUND_BODY), "application/json")
         if status:
@@ -356,7 +401,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return self.send_body(404, dumps(NOT_FOUND_BODY), "application/json")
         try:
             offset = int(self.param("offset", "0"))
-            limit = int(self.param("limit", "20"))
+            limit = int(self.param("limit", str(cfg.get("listing_limit") or 20)))
+            if cfg.get("paging_ignores_offset"):
+                offset = 0
             if offset < 0 or limit < 0:
                 raise ValueError
         except ValueError:
@@ -418,6 +465,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if res["type"] == "file":
             res["antivirus_status"] = "clean"
             res["file"] = self.direct_link_of(folder, rel, name, st.st_size, mime, media, md5, sha)
+            for k, v in (self.cfg.get("listing_fields") or {}).items():
+                if v is None:
+                    res.pop(k, None)
+                else:
+                    res[k] = v
         if top:
             res["views_count"] = 0
             res["owner"] = {"uid": "1234567", "login": "release-bot", "display_name": "Release Bot"}
@@ -447,6 +499,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         return (folder, rel, path) if os.path.isfile(path) else None
 
     def storage_location(self, token, query):
+        if self.server.scheme == "https" and self.cfg.get("redirect_to_http"):
+            return "http://localhost:%d/rdisk/%s?%s" % (self.state.ports["http"], token, query)
         return "%s://localhost:%d/rdisk/%s?%s" % (self.server.scheme, self.own_port(), token, query)
 
     def direct_link(self, raw_path):
@@ -465,9 +519,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
         hops = int(cfg.get("redirects") or 0)
         if hops > 0:
             location = "/_hop/1/%d/%s?%s" % (hops, token, query)
-            return self.send_body(302, b"", "text/html", [("Location", location),
+            return self.send_body(302, FOUND_PAGE, "text/html", [("Location", location),
                                                           ("Set-Cookie", "hop1=c1; Path=/")])
-        self.send_body(302, b"", "text/html", [("Location", self.storage_location(token, query))])
+        self.send_body(302, FOUND_PAGE, "text/html", [("Location", self.storage_location(token, query))])
 
     def cookies(self):
         jar = {}
@@ -490,8 +544,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if k < n:
             location = "/_hop/%d/%d/%s?%s" % (k + 1, n, token, query)
             cookie = "hop%d=c%d; Path=/" % (k + 1, k + 1)
-            return self.send_body(302, b"", "text/html", [("Location", location), ("Set-Cookie", cookie)])
-        self.send_body(302, b"", "text/html", [("Location", self.storage_location(token, query))])
+            return self.send_body(302, FOUND_PAGE, "text/html", [("Location", location), ("Set-Cookie", cookie)])
+        self.send_body(302, FOUND_PAGE, "text/html", [("Location", self.storage_location(token, query))])
 
     # --- the storage host ---
     def storage(self, raw_path):
@@ -510,6 +564,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         common = [("Accept-Ranges", "bytes")]
 
         if self.method == "HEAD":
+            if cfg.get("head_status"):
+                return self.html_error(int(cfg["head_status"]))
             self.status_line(200)
             self.send_header("Content-Type", ctype)
             for k, v in common:
@@ -551,20 +607,30 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 data = f.read(length)
             return self.send_encoded(status, data, ctype, extra)
 
+        parts = int(cfg.get("parts") or 4)
         close_after = cfg.get("close_after")
         if isinstance(close_after, dict):
             limit = None
             for key, n in close_after.items():
-                if range_key_matches(key, start, size, int(cfg.get("parts") or 4)):
+                if range_key_covers(key, start, size, parts):
                     limit = int(n)
             close_after = limit
+        for key, n in (cfg.get("close_once") or {}).items():
+            if range_key_matches(key, start, size, parts) and self.state.first_time("close_once " + str(key)):
+                close_after = int(n)
+        extra_bytes = 0
+        if status == 206:
+            for key, n in (cfg.get("overlong_body") or {}).items():
+                if range_key_matches(key, start, size, parts):
+                    extra_bytes = int(n)
+        replaced = bool(cfg.get("replaced")) and start > 0
         rate = int(cfg.get("rate_limit") or 0)
 
         self.status_line(status)
         self.send_header("Content-Type", ctype)
         for k, v in extra:
             self.send_header(k, v)
-        self.send_header("Content-Length", str(length))
+        self.send_header("Content-Length", str(length + extra_bytes))
         self.end_headers()
         sent = 0
         began = time.monotonic()
@@ -587,12 +653,16 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 block = f.read(want)
                 if not block:
                     break
+                if replaced:
+                    block = bytes(b ^ 0xFF for b in block)
                 self.wfile.write(block)
                 sent += len(block)
                 if rate:
                     ahead = sent / rate - (time.monotonic() - began)
                     if ahead > 0:
                         time.sleep(ahead)
+        if extra_bytes:
+            self.wfile.write(b"X" * extra_bytes)
 
     # --- generic endpoints for HTTP client tests ---
     def test_endpoint(self, name):

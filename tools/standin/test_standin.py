@@ -49,10 +49,12 @@ class StandinTest(unittest.TestCase):
         parsed = urllib.parse.urlsplit(url)
         conn = http.client.HTTPConnection(parsed.hostname or host, parsed.port or self.port, timeout=30)
         path = parsed.path + ("?" + parsed.query if parsed.query else "")
-        conn.request(method, path, body=body, headers=headers or {})
-        answer = conn.getresponse()
-        data = answer.read()
-        conn.close()
+        try:
+            conn.request(method, path, body=body, headers=headers or {})
+            answer = conn.getresponse()
+            data = answer.read()
+        finally:
+            conn.close()
         return answer, data
 
     def config(self, **switches):
@@ -191,6 +193,41 @@ class StandinTest(unittest.TestCase):
                                     urllib.parse.quote(script))
         self.assertEqual(answer.getheader("Content-Type"), "application/x-ns-proxy-autoconfig")
         self.assertEqual(body.decode(), script)
+
+    def test_integrity_and_hostile_answer_switches(self):
+        items = lambda: {i["name"]: i for i in json.loads(self.listing("F&limit=100")[1])["_embedded"]["items"]}
+        self.config(listing_fields={"sha256": None, "size": 7})
+        self.assertNotIn("sha256", items()["big.zip"])
+        self.assertEqual(items()["big.zip"]["size"], 7)
+        self.config(listing_fields={}, listing_limit=5, paging_ignores_offset=True)
+        page = json.loads(self.listing("F&offset=10")[1])["_embedded"]
+        self.assertEqual((page["offset"], page["limit"], len(page["items"])), (0, 5, 5))
+        self.config(listing_limit=None, paging_ignores_offset=None, listing_depth=3)
+        self.assertEqual(self.listing("F")[1], b'{"_embedded":{"items":[[[[]]]]}}')
+        self.config(listing_depth=None)
+
+        url = self.link("big.zip")
+        self.config(head_status=405)
+        self.assertEqual(self.follow("HEAD", url)[0].status, 405)
+        self.config(head_status=None, replaced=True)
+        self.assertEqual(self.follow("GET", url, {"Range": "bytes=0-9"})[1], DATA[0:10])
+        self.assertEqual(self.follow("GET", url, {"Range": "bytes=100-109"})[1], bytes(b ^ 0xFF for b in DATA[100:110]))
+        self.config(replaced=None, overlong_body={"part2": 3})
+        answer, body = self.follow("GET", url, {"Range": "bytes=5120-7679"})
+        self.assertEqual((answer.getheader("Content-Range"), answer.getheader("Content-Length")),
+                         ("bytes 5120-7679/10240", "2563"))
+        self.assertEqual(body, DATA[5120:7680] + b"XXX")
+
+        def cut(rng):
+            try:
+                return len(self.follow("GET", url, {"Range": rng})[1])
+            except http.client.IncompleteRead as e:
+                return len(e.partial)
+        # Part 1 is 2560-5119: cut once, then whole; cut every time, resumed requests too.
+        self.config(overlong_body=None, close_once={"part1": 100})
+        self.assertEqual([cut("bytes=2560-5119"), cut("bytes=2660-5119"), cut("bytes=2560-5119")], [100, 2460, 2560])
+        self.config(close_once=None, close_after={"part1": 100})
+        self.assertEqual([cut("bytes=2560-5119"), cut("bytes=2660-5119"), cut("bytes=5120-7679")], [100, 100, 2560])
 
 
 if __name__ == "__main__":

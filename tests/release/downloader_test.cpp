@@ -57,9 +57,9 @@ struct Outcome {
 
 // Start on a job thread while the main thread runs its messages and the queue, as the window
 // does; the reports still queued when Start ends run before the downloader is released.
-Outcome Download(const std::wstring& url, int32_t parts) {
+Outcome Download(const TRemoteFile& file, int32_t parts) {
   MainQueue::Initialize();
-  auto* downloader = new TParallelDownloader(url, Target(), parts);
+  auto* downloader = new TParallelDownloader(file.Link, Target(), parts, file.Size, file.Sha256);
   Outcome outcome;
   bool offMainThread = false;
   downloader->SetOnProgress([&](void* sender, int64_t downloaded, int64_t total) {
@@ -98,6 +98,7 @@ std::vector<LoggedRequest> DownloadRequests() {
 enum class Leaves {
   Nothing,    // failed while sizing: no part file, no target
   PartFiles,  // a part failed: every part file as far as its worker got, no target
+  Deleted,    // the joined file was wrong: deleted with every part file
 };
 
 struct Case {
@@ -118,15 +119,16 @@ TEST_P(DownloaderStandin, Download) {
   StandinReset();
   const std::string content = Pattern(c.size);
   StandinPutFile(kFolder, L"Tandrel.zip", content);
-  const std::wstring url = GetDirectDownloadLink(FolderLink(kFolder), L"Tandrel.zip");
   StandinConfig(c.config);
+  // As the program does: the listing's size and checksum go to the downloader with the link.
+  const TRemoteFile file = FindRemoteFile(FolderLink(kFolder), L"Tandrel.zip");
   RemoveLeftovers();
   if (c.leftovers) {
     WriteFileBytes(Target(), std::string(c.size * 3 + 5, 'T'));
     for (int i = 0; i < 4; ++i) WriteFileBytes(PartPath(i), std::string(c.size * 2 + 3, 'P'));
   }
 
-  const Outcome outcome = Download(url, 4);
+  const Outcome outcome = Download(file, 4);
 
   const std::vector<LoggedRequest> requests = DownloadRequests();
   std::vector<std::string> storageRanges;
@@ -168,6 +170,11 @@ TEST_P(DownloaderStandin, Download) {
     for (int i = 0; i < 4; ++i) {
       EXPECT_EQ(FileExists(PartPath(i)), c.leaves == Leaves::PartFiles) << i;
     }
+    // A wrong joined file is found only after every byte arrived.
+    if (c.leaves == Leaves::Deleted) {
+      ASSERT_FALSE(outcome.sums.empty());
+      EXPECT_EQ(outcome.sums.back(), static_cast<int64_t>(c.size));
+    }
     // A download that failed while sizing never started a part, so nothing reported.
     if (c.leaves == Leaves::Nothing) {
       EXPECT_TRUE(outcome.sums.empty());
@@ -187,18 +194,50 @@ const Case kCases[] = {
     {"ignore_range", 100003, R"({"ignore_range": true})", false, nullptr, Leaves::Nothing, {}, false},
     {"part_416", 1000, R"({"range_status": {"part2": 416}})", false,
      L"Ошибка части 2: HTTP 416: Requested Range Not Satisfiable", Leaves::PartFiles, {}, false},
+    // A passing server error is asked again three times, then the part fails with it.
     {"part_500", 1000, R"({"range_status": {"part1": 500}})", false,
-     L"Ошибка части 1: HTTP 500: Internal Server Error", Leaves::PartFiles, {}, false},
-    {"closed_mid_part", 200000, R"({"close_after": {"part3": 1000}})", false, L"Ошибка части 3: ",
-     Leaves::PartFiles, {}, false},
+     L"Ошибка части 1: HTTP 500: Internal Server Error", Leaves::PartFiles,
+     {"bytes=0-249", "bytes=250-499", "bytes=250-499", "bytes=250-499", "bytes=250-499", "bytes=500-749",
+      "bytes=750-999"}, false},
+    // Cut once: the next request asks for the rest only, and the file comes out whole.
+    {"cut_once", 200000, R"({"close_once": {"part1": 1000}})", false, nullptr, Leaves::Nothing,
+     {"bytes=0-49999", "bytes=50000-99999", "bytes=51000-99999", "bytes=100000-149999", "bytes=150000-199999"},
+     true},
+    // Cut on every try: four requests, each resuming where the last one stopped.
+    {"cut_every_try", 200000, R"({"close_after": {"part3": 1000}})", false,
+     L"Ошибка части 3: Error reading data: ", Leaves::PartFiles,
+     {"bytes=0-49999", "bytes=50000-99999", "bytes=100000-149999", "bytes=150000-199999", "bytes=151000-199999",
+      "bytes=152000-199999", "bytes=153000-199999"}, false},
+    // A body past its range is stopped at once and never asked again.
+    {"body_past_range", 1000, R"({"overlong_body": {"part2": 100}})", false,
+     L"Ошибка части 2: сервер прислал больше данных, чем 250 байт диапазона части", Leaves::PartFiles,
+     {"bytes=0-249", "bytes=250-499", "bytes=500-749", "bytes=750-999"}, false},
     {"redirects", 1000, R"({"redirects": 2})", false, nullptr, Leaves::Nothing,
      {"bytes=0-249", "bytes=250-499", "bytes=500-749", "bytes=750-999"}, true},
-    {"head_without_length", 10, R"({"head_length": "none"})", false, L"Не удалось определить размер файла",
-     Leaves::Nothing, {}, false},
-    {"head_zero_length", 10, R"({"head_length": "zero"})", false, L"Не удалось определить размер файла",
-     Leaves::Nothing, {}, false},
+    // The redirects' pages are longer than the one-byte parts they lead to.
+    {"redirects_to_tiny_parts", 3, R"({"redirects": 2})", false, nullptr, Leaves::Nothing,
+     {"bytes=0-0", "bytes=1-1", "bytes=2-2"}, true},
+    // Without a usable HEAD the listing's size serves; only without both is the size unknown.
+    {"head_without_length", 10, R"({"head_length": "none"})", false, nullptr, Leaves::Nothing, {}, true},
+    {"head_zero_length", 10, R"({"head_length": "zero"})", false, nullptr, Leaves::Nothing, {}, true},
+    {"head_405", 1000, R"({"head_status": 405})", false, nullptr, Leaves::Nothing, {}, true},
+    {"head_501", 1000, R"({"head_status": 501})", false, nullptr, Leaves::Nothing, {}, true},
+    {"head_without_length_nor_listing_size", 10, R"({"head_length": "none", "listing_fields": {"size": null}})",
+     false, L"Не удалось определить размер файла", Leaves::Nothing, {}, false},
+    {"head_zero_length_nor_listing_size", 10, R"({"head_length": "zero", "listing_fields": {"size": null}})",
+     false, L"Не удалось определить размер файла", Leaves::Nothing, {}, false},
+    {"head_405_nor_listing_size", 10, R"({"head_status": 405, "listing_fields": {"size": null}})", false,
+     L"HEAD запрос для определения размера: HTTP ошибка 405 - Method Not Allowed", Leaves::Nothing, {}, false},
     {"head_404", 10, R"({"download_status": 404})", false,
      L"HEAD запрос для определения размера: HTTP ошибка 404 - Not Found", Leaves::Nothing, {}, false},
+    {"head_length_not_the_listing_size", 1000, R"({"listing_fields": {"size": 999}})", false,
+     L"Размер файла на сервере (1000 байт) не совпадает с опубликованным (999 байт)", Leaves::Nothing, {}, false},
+    // The checksum: a wrong one, or a file replaced after HEAD, leaves nothing behind.
+    {"wrong_sha256", 100000, R"({"listing_fields": {"sha256": "0000000000000000000000000000000000000000000000000000000000000000"}})",
+     false, L"Контрольная сумма скачанного архива (SHA-256) не совпадает с опубликованной", Leaves::Deleted, {}, false},
+    {"replaced_after_head", 100000, R"({"replaced": true})", false,
+     L"Контрольная сумма скачанного архива (SHA-256) не совпадает с опубликованной", Leaves::Deleted, {}, false},
+    {"no_sha256", 1000, R"({"listing_fields": {"sha256": null}})", false, nullptr, Leaves::Nothing, {}, true},
 };
 
 INSTANTIATE_TEST_SUITE_P(Servers, DownloaderStandin, ::testing::ValuesIn(kCases),
@@ -208,14 +247,14 @@ TEST(DownloaderStandinFailures, WorkerThatCannotStart) {
   StandinReset();
   const std::string content = Pattern(40000);
   StandinPutFile(kFolder, L"Tandrel.zip", content);
-  const std::wstring url = GetDirectDownloadLink(FolderLink(kFolder), L"Tandrel.zip");
+  const TRemoteFile file = FindRemoteFile(FolderLink(kFolder), L"Tandrel.zip");
   // Slow enough that parts 0 and 1 are still running when part 2 fails to start.
   StandinConfig(R"({"rate_limit": 50000})");
   RemoveLeftovers();
   DownloadWorkerStartHook = [](int32_t index) {
     if (index == 2) throw Exception(L"no thread");
   };
-  const Outcome outcome = Download(url, 4);
+  const Outcome outcome = Download(file, 4);
   DownloadWorkerStartHook = nullptr;
   EXPECT_FALSE(outcome.ok);
   EXPECT_EQ(outcome.error, L"Не удалось запустить поток части 2: no thread");
