@@ -3,6 +3,9 @@
 // window that has them; the workflow units know only this part of it.
 #pragma once
 
+#include <string>
+
+#include "release/release_folder.h"
 #include "skin/controls.h"
 
 class TLauncherWindow : public TObject {
@@ -24,4 +27,13 @@ class TLauncherWindow : public TObject {
   virtual bool Closed() const = 0;
   // Lays the controls out again (after a control was shown, hidden or re-aligned).
   virtual void Realign() = 0;
+
+  // Release folder lookups and the version comparison; they use nothing of the window.
+  // GetFileLink: the direct link of fileName in the public folder, with the size and SHA-256
+  // its listing publishes; raises when the file is not there.
+  TRemoteFile GetFileLink(const std::wstring& folderLink, const std::wstring& fileName);
+  // The trimmed content of fileName in the public folder; empty when it is blank.
+  std::wstring GetRemoteVersion(const std::wstring& folderLink, const std::wstring& fileName);
+  // Negative when first is lower than second, 0 when equal, positive when higher.
+  int CompareVersions(const std::wstring& first, const std::wstring& second);
 };

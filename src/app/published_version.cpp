@@ -2,14 +2,13 @@
 
 #include "app/app_state.h"
 #include "app/paths.h"
-#include "release/release_folder.h"
-#include "system/version_compare.h"
+#include "app/launcher_window.h"
 #include "system/version_info.h"
 
-TPublishedRelease CheckPublishedRelease() {
-  const std::wstring published = GetRemoteVersionText(PublicFolderLink(), Names::VersionFile);
+TPublishedRelease CheckPublishedRelease(TLauncherWindow& window) {
+  const std::wstring published = window.GetRemoteVersion(PublicFolderLink(), Names::VersionFile);
   if (published.empty()) return TPublishedRelease::Blank;
   InstalledVersion = GetFileVersionString(LocalAppDataBase() + Names::InstalledProductExe);
-  return CompareVersionTexts(InstalledVersion, published) < 0 ? TPublishedRelease::Newer
-                                                               : TPublishedRelease::NotNewer;
+  return window.CompareVersions(InstalledVersion, published) < 0 ? TPublishedRelease::Newer
+                                                                : TPublishedRelease::NotNewer;
 }

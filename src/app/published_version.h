@@ -2,6 +2,8 @@
 // version from "version.txt" in the release folder against the installed product's.
 #pragma once
 
+class TLauncherWindow;
+
 enum class TPublishedRelease {
   Blank,     // "version.txt" is empty or blank: nothing can be compared
   Newer,     // the published release is newer than the installed product
@@ -10,4 +12,4 @@ enum class TPublishedRelease {
 
 // Reads the published version, stores the installed one in InstalledVersion and compares them.
 // Raises when the published version cannot be read.
-TPublishedRelease CheckPublishedRelease();
+TPublishedRelease CheckPublishedRelease(TLauncherWindow& window);

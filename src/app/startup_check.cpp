@@ -17,7 +17,7 @@ TStartupDecision RunStartupCheck(TLauncherWindow& window) {
   window.sImage1.SetAlignClient(false);
   window.Realign();
 
-  const TPublishedRelease release = CheckPublishedRelease();
+  const TPublishedRelease release = CheckPublishedRelease(window);
   if (release == TPublishedRelease::Blank) {
     window.lblStatus.SetText(L"Не удалось получить версию обновления.");
     return TStartupDecision::StayHidden;

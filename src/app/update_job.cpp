@@ -59,7 +59,7 @@ void RunUpdateCommand(TLauncherWindow& window) {
 
   window.lblStatus.SetText(L"Проверка версии...");
   try {
-    switch (CheckPublishedRelease()) {
+    switch (CheckPublishedRelease(window)) {
       case TPublishedRelease::Blank:
         window.lblStatus.SetText(L"Не удалось получить версию обновления.");
         return;
@@ -86,7 +86,7 @@ void StartUpdateJob(TLauncherWindow& window, const std::wstring& folderLink, con
   if (!DirectoryExists(InstallDir)) ForceDirectories(InstallDir);
   PackagePath = InstallDir + Names::UpdateArchive;
   // The listing also publishes the archive's size and SHA-256, which the download checks.
-  const TRemoteFile package = FindRemoteFile(folderLink, packageName);
+  const TRemoteFile package = window.GetFileLink(folderLink, packageName);
   DownloadUrl = package.Link;
 
   window.lblStatus.SetText(L"Скачивание обновления...");
