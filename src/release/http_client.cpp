@@ -3,6 +3,9 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include <map>
+#include <mutex>
+
 #include "system/main_queue.h"
 #include "release/cookies.h"
 #include "release/url.h"
@@ -153,12 +156,15 @@ struct TProxyChoice {
   std::wstring Bypass;
 };
 
-TProxyChoice ChooseProxy(const std::wstring& url, const std::wstring& scheme, const std::wstring& agent) {
+// skipAutomatic: a lookup by detection or script failed earlier in this run; it is set when
+// this one fails.
+TProxyChoice ChooseProxy(const std::wstring& url, const std::wstring& scheme, const std::wstring& agent,
+                         bool& skipAutomatic) {
   TProxyChoice choice;
   WINHTTP_CURRENT_USER_IE_PROXY_CONFIG ie{};
   if (!WinHttpGetIEProxyConfigForCurrentUser(&ie)) return choice;
   bool decided = false;
-  if (ie.fAutoDetect || ie.lpszAutoConfigUrl) {
+  if (!skipAutomatic && (ie.fAutoDetect || ie.lpszAutoConfigUrl)) {
     WINHTTP_AUTOPROXY_OPTIONS options{};
     if (ie.lpszAutoConfigUrl) {
       options.dwFlags = WINHTTP_AUTOPROXY_CONFIG_URL;
@@ -178,6 +184,8 @@ TProxyChoice ChooseProxy(const std::wstring& url, const std::wstring& scheme, co
         choice.Proxy = ProxyForScheme(info.lpszProxy, scheme);
         if (info.lpszProxyBypass) choice.Bypass = info.lpszProxyBypass;
       }
+    } else {
+      skipAutomatic = true;
     }
     if (info.lpszProxy) GlobalFree(info.lpszProxy);
     if (info.lpszProxyBypass) GlobalFree(info.lpszProxyBypass);
@@ -191,6 +199,30 @@ TProxyChoice ChooseProxy(const std::wstring& url, const std::wstring& scheme, co
   if (ie.lpszProxy) GlobalFree(ie.lpszProxy);
   if (ie.lpszProxyBypass) GlobalFree(ie.lpszProxyBypass);
   return choice;
+}
+
+// The proxy decision for each scheme and host is made once per run and reused by every later
+// request and redirect hop: an automatic lookup costs tens of milliseconds even when it finds
+// nothing, and a failed one is not tried again. The lock is held through a lookup, so parallel
+// requests to one host wait for one decision instead of each making it.
+struct TProxyCache {
+  std::mutex Lock;
+  std::map<std::wstring, TProxyChoice> Choices;  // by "scheme://host"
+  bool AutomaticFailed = false;
+};
+
+TProxyCache& ProxyCache() {
+  static TProxyCache cache;
+  return cache;
+}
+
+TProxyChoice CachedProxyChoice(const std::wstring& url, const TUrl& parts, const std::wstring& agent) {
+  TProxyCache& cache = ProxyCache();
+  std::lock_guard<std::mutex> lock(cache.Lock);
+  const std::wstring key = parts.Scheme + L"://" + parts.Host;
+  const auto found = cache.Choices.find(key);
+  if (found != cache.Choices.end()) return found->second;
+  return cache.Choices[key] = ChooseProxy(url, parts.Scheme, agent, cache.AutomaticFailed);
 }
 
 // The proxy goes in when the session is opened: Wine's WinHTTP ignores WINHTTP_OPTION_PROXY on
@@ -239,7 +271,7 @@ std::unique_ptr<THttpResponse> Run(const TOperation& op, const std::wstring& sta
     const bool secure = parts->Scheme == L"https";
 
     // A session per request, so that every hop of a redirect chain gets the proxy for its URL.
-    THandle session(OpenSession(agent, ChooseProxy(url, parts->Scheme, agent)));
+    THandle session(OpenSession(agent, CachedProxyChoice(url, *parts, agent)));
     if (!session) RaiseTransport(L"Error opening request: (%d) %s", GetLastError());
     WinHttpSetTimeouts(session.Get(), kTimeoutMs, kTimeoutMs, kTimeoutMs, kTimeoutMs);
 
@@ -349,3 +381,12 @@ std::unique_ptr<THttpResponse> THttpClient::Get(const std::wstring& url, TStream
 std::unique_ptr<THttpResponse> THttpClient::Head(const std::wstring& url) {
   return Run(TOperation{this, &FImpl->Cookies, L"HEAD", nullptr}, url);
 }
+
+#ifdef MORVANE_TEST_HOOKS
+void ForgetProxyDecisions() {
+  TProxyCache& cache = ProxyCache();
+  std::lock_guard<std::mutex> lock(cache.Lock);
+  cache.Choices.clear();
+  cache.AutomaticFailed = false;
+}
+#endif
