@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include <algorithm>
 #include <map>
 #include <mutex>
 
@@ -260,6 +261,66 @@ void Notify(THttpClient* client, int64_t contentLength, int64_t readCount, bool&
   MainQueue::Send([&] { client->OnReceiveData(client, contentLength, readCount, abort); });
 }
 
+// The body is read in blocks: a block is written to the sink (or kept in the answer) and
+// reported to the receive-data handler once it holds kBlockSize bytes, or once kBlockWaitMs
+// have passed since it was begun, or at the end of the body. Each report costs a round trip
+// through the main thread, so a few large blocks beat many small reads.
+constexpr size_t kBlockSize = 256 * 1024;
+constexpr ULONGLONG kBlockWaitMs = 50;
+
+struct TBodyRead {
+  int64_t Received = 0;  // body bytes of this answer
+  bool Aborted = false;  // the handler stopped the transfer
+};
+
+TBodyRead ReadBody(HINTERNET request, const TOperation& op, THttpResponse& response, bool notify,
+                   int64_t contentLength) {
+  TBodyRead result;
+  if (notify) Notify(op.Client, contentLength, 0, result.Aborted);
+  // Small answers get a block of their announced size.
+  std::vector<char> block(contentLength >= 0 ? static_cast<size_t>(std::clamp<int64_t>(contentLength, 4096, kBlockSize))
+                                             : kBlockSize);
+  bool ended = false;
+  while (!ended && !result.Aborted) {
+    size_t filled = 0;
+    DWORD failure = ERROR_SUCCESS;
+    const ULONGLONG begun = GetTickCount64();
+    while (filled < block.size()) {
+      DWORD available = 0, read = 0;
+      if (!WinHttpQueryDataAvailable(request, &available)) {
+        failure = GetLastError();
+        break;
+      }
+      if (available == 0) {
+        ended = true;
+        break;
+      }
+      const DWORD wanted = static_cast<DWORD>(std::min<size_t>(available, block.size() - filled));
+      if (!WinHttpReadData(request, block.data() + filled, wanted, &read)) {
+        failure = GetLastError();
+        break;
+      }
+      if (read == 0) {
+        ended = true;
+        break;
+      }
+      filled += read;
+      if (GetTickCount64() - begun >= kBlockWaitMs) break;
+    }
+    // What arrived before a failure is kept, as if it had been written as it came.
+    if (filled > 0) {
+      if (op.Sink)
+        op.Sink->Write(block.data(), filled);
+      else
+        response.Body.append(block.data(), filled);
+      result.Received += static_cast<int64_t>(filled);
+    }
+    if (failure != ERROR_SUCCESS) RaiseTransport(L"Error reading data: (%d) %s", failure);
+    if (filled > 0 && notify) Notify(op.Client, contentLength, result.Received, result.Aborted);
+  }
+  return result;
+}
+
 std::unique_ptr<THttpResponse> Run(const TOperation& op, const std::wstring& startUrl) {
   const std::wstring agent = op.Client->UserAgent.empty() ? std::wstring(kDefaultUserAgent) : op.Client->UserAgent;
   const int64_t sinkStart = op.Sink ? op.Sink->Position() : 0;
@@ -334,31 +395,10 @@ std::unique_ptr<THttpResponse> Run(const TOperation& op, const std::wstring& sta
     if (op.Verb != std::wstring_view(L"HEAD")) {
       const bool notify = response->StatusCode < 300;
       const int64_t contentLength = ContentLengthOf(*response);
-      int64_t received = 0;
-      bool abort = false;
-      if (notify) Notify(op.Client, contentLength, 0, abort);
-      std::string buffer;
-      while (!abort) {
-        DWORD available = 0;
-        if (!WinHttpQueryDataAvailable(request.Get(), &available))
-          RaiseTransport(L"Error reading data: (%d) %s", GetLastError());
-        if (available == 0) break;
-        buffer.resize(available);
-        DWORD read = 0;
-        if (!WinHttpReadData(request.Get(), buffer.data(), available, &read))
-          RaiseTransport(L"Error reading data: (%d) %s", GetLastError());
-        if (read == 0) break;
-        if (op.Sink) {
-          op.Sink->Write(buffer.data(), read);
-        } else {
-          response->Body.append(buffer.data(), read);
-        }
-        received += read;
-        if (notify) Notify(op.Client, contentLength, received, abort);
-      }
+      const TBodyRead body = ReadBody(request.Get(), op, *response, notify, contentLength);
       // An answer that ends before its announced length is a broken transfer, never a complete
       // body: Wine's WinHTTP reports a connection closed early as the end of the body.
-      if (!redirect && !abort && contentLength >= 0 && received < contentLength &&
+      if (!redirect && !body.Aborted && contentLength >= 0 && body.Received < contentLength &&
           !HasNoBody(response->StatusCode) && !response->HasHeader(L"Transfer-Encoding"))
         RaiseTransport(L"Error reading data: (%d) %s", ERROR_WINHTTP_CONNECTION_ERROR);
     }
