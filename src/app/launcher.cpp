@@ -168,9 +168,10 @@ void TFormLauncher::Close() {
   if (action == caNone) return;
   FClosed = true;
   // Closing the window ends the program; nothing waits for background work, and nothing that
-  // work still posts runs any more.
+  // work still posts runs any more. The window is not hidden first: the process ends at once
+  // and takes it along, while hiding a framed window waits for the window manager's answer (two
+  // seconds where none answers).
   MainQueue::Stop();
-  ShowWindow(FHandle, SW_HIDE);
   PostQuitMessage(0);
 }
 

@@ -86,6 +86,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand) {
     if (show && FormLauncher->Handle()) {
       FormLauncher->Show(showCommand);
       RunMessageLoop();
+      // The window closed: the program ends now and the system takes the window along.
+      // Destroying it first would hide it, which waits for the window manager.
+      ExitProcess(0);
     }
 
     // Nothing posted from here on reaches the window being destroyed.

@@ -3,6 +3,10 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include <algorithm>
+#include <map>
+#include <mutex>
+
 #include "system/main_queue.h"
 #include "release/cookies.h"
 #include "release/download_plan.h"
@@ -128,13 +132,16 @@ struct TProxyChoice {
   std::wstring Bypass;
 };
 
-TProxyChoice ChooseProxy(const std::wstring& url, const std::wstring& scheme, const std::wstring& agent) {
+// skipAutomatic: a lookup by detection or script failed earlier in this run; it is set when
+// this one fails.
+TProxyChoice ChooseProxy(const std::wstring& url, const std::wstring& scheme, const std::wstring& agent,
+                         bool& skipAutomatic) {
   TProxyChoice choice;
   WINHTTP_CURRENT_USER_IE_PROXY_CONFIG ie{};
   if (!WinHttpGetIEProxyConfigForCurrentUser(&ie)) return choice;
   const Sys::TGlobalMemory autoConfigUrl(ie.lpszAutoConfigUrl), ieProxy(ie.lpszProxy), ieBypass(ie.lpszProxyBypass);
   bool decided = false;
-  if (ie.fAutoDetect || ie.lpszAutoConfigUrl) {
+  if (!skipAutomatic && (ie.fAutoDetect || ie.lpszAutoConfigUrl)) {
     WINHTTP_AUTOPROXY_OPTIONS options{};
     if (ie.lpszAutoConfigUrl) {
       options.dwFlags = WINHTTP_AUTOPROXY_CONFIG_URL;
@@ -160,6 +167,8 @@ TProxyChoice ChooseProxy(const std::wstring& url, const std::wstring& scheme, co
         choice.Proxy = ProxyForScheme(info.lpszProxy, scheme);
         if (info.lpszProxyBypass) choice.Bypass = info.lpszProxyBypass;
       }
+    } else {
+      skipAutomatic = true;
     }
   }
   if (!decided && ie.lpszProxy) {
@@ -168,6 +177,30 @@ TProxyChoice ChooseProxy(const std::wstring& url, const std::wstring& scheme, co
   }
   if (choice.Proxy.empty()) choice.Bypass.clear();
   return choice;
+}
+
+// The proxy decision for each scheme and host is made once per run and reused by every later
+// request and redirect hop: an automatic lookup costs tens of milliseconds even when it finds
+// nothing, and a failed one is not tried again. The lock is held through a lookup, so parallel
+// requests to one host wait for one decision instead of each making it.
+struct TProxyCache {
+  std::mutex Lock;
+  std::map<std::wstring, TProxyChoice> Choices;  // by "scheme://host"
+  bool AutomaticFailed = false;
+};
+
+TProxyCache& ProxyCache() {
+  static TProxyCache cache;
+  return cache;
+}
+
+TProxyChoice CachedProxyChoice(const std::wstring& url, const TUrl& parts, const std::wstring& agent) {
+  TProxyCache& cache = ProxyCache();
+  std::lock_guard<std::mutex> lock(cache.Lock);
+  const std::wstring key = parts.Scheme + L"://" + parts.Host;
+  const auto found = cache.Choices.find(key);
+  if (found != cache.Choices.end()) return found->second;
+  return cache.Choices[key] = ChooseProxy(url, parts.Scheme, agent, cache.AutomaticFailed);
 }
 
 // The proxy goes in when the session is opened: Wine's WinHTTP ignores WINHTTP_OPTION_PROXY on
@@ -205,6 +238,66 @@ void Notify(THttpClient* client, int64_t contentLength, int64_t readCount, bool&
   MainQueue::Send([&] { client->OnReceiveData(client, contentLength, readCount, abort); });
 }
 
+// The body is read in blocks: a block is written to the sink (or kept in the answer) and
+// reported to the receive-data handler once it holds kBlockSize bytes, or once kBlockWaitMs
+// have passed since it was begun, or at the end of the body. Each report costs a round trip
+// through the main thread, so a few large blocks beat many small reads.
+constexpr size_t kBlockSize = 256 * 1024;
+constexpr ULONGLONG kBlockWaitMs = 50;
+
+struct TBodyRead {
+  int64_t Received = 0;  // body bytes of this answer
+  bool Aborted = false;  // the handler stopped the transfer
+};
+
+TBodyRead ReadBody(HINTERNET request, const TOperation& op, THttpResponse& response, bool notify,
+                   int64_t contentLength) {
+  TBodyRead result;
+  if (notify) Notify(op.Client, contentLength, 0, result.Aborted);
+  // Small answers get a block of their announced size.
+  std::vector<char> block(contentLength >= 0 ? static_cast<size_t>(std::clamp<int64_t>(contentLength, 4096, kBlockSize))
+                                             : kBlockSize);
+  bool ended = false;
+  while (!ended && !result.Aborted) {
+    size_t filled = 0;
+    DWORD failure = ERROR_SUCCESS;
+    const ULONGLONG begun = GetTickCount64();
+    while (filled < block.size()) {
+      DWORD available = 0, read = 0;
+      if (!WinHttpQueryDataAvailable(request, &available)) {
+        failure = GetLastError();
+        break;
+      }
+      if (available == 0) {
+        ended = true;
+        break;
+      }
+      const DWORD wanted = static_cast<DWORD>(std::min<size_t>(available, block.size() - filled));
+      if (!WinHttpReadData(request, block.data() + filled, wanted, &read)) {
+        failure = GetLastError();
+        break;
+      }
+      if (read == 0) {
+        ended = true;
+        break;
+      }
+      filled += read;
+      if (GetTickCount64() - begun >= kBlockWaitMs) break;
+    }
+    // What arrived before a failure is kept, as if it had been written as it came.
+    if (filled > 0) {
+      if (op.Sink)
+        op.Sink->Write(block.data(), filled);
+      else
+        response.Body.append(block.data(), filled);
+      result.Received += static_cast<int64_t>(filled);
+    }
+    if (failure != ERROR_SUCCESS) RaiseTransport(L"Error reading data: (%d) %s", failure);
+    if (filled > 0 && notify) Notify(op.Client, contentLength, result.Received, result.Aborted);
+  }
+  return result;
+}
+
 std::unique_ptr<THttpResponse> Run(const TOperation& op, const std::wstring& startUrl) {
   const std::wstring agent = op.Client->UserAgent.empty() ? std::wstring(kDefaultUserAgent) : op.Client->UserAgent;
   const int64_t sinkStart = op.Sink ? op.Sink->Position() : 0;
@@ -216,7 +309,7 @@ std::unique_ptr<THttpResponse> Run(const TOperation& op, const std::wstring& sta
     const bool secure = parts->Scheme == L"https";
 
     // A session per request, so that every hop of a redirect chain gets the proxy for its URL.
-    Sys::TWinHttpHandle session(OpenSession(agent, ChooseProxy(url, parts->Scheme, agent)));
+    Sys::TWinHttpHandle session(OpenSession(agent, CachedProxyChoice(url, *parts, agent)));
     if (!session) RaiseTransport(L"Error opening request: (%d) %s", GetLastError());
     WinHttpSetTimeouts(session.Get(), kTimeoutMs, kTimeoutMs, kTimeoutMs, kTimeoutMs);
 
@@ -281,31 +374,10 @@ std::unique_ptr<THttpResponse> Run(const TOperation& op, const std::wstring& sta
     if (op.Verb != std::wstring_view(L"HEAD")) {
       const bool notify = response->StatusCode < 300;
       const int64_t contentLength = ParseContentLength(response->Header(L"Content-Length"));
-      int64_t received = 0;
-      bool abort = false;
-      if (notify) Notify(op.Client, contentLength, 0, abort);
-      std::string buffer;
-      while (!abort) {
-        DWORD available = 0;
-        if (!WinHttpQueryDataAvailable(request.Get(), &available))
-          RaiseTransport(L"Error reading data: (%d) %s", GetLastError());
-        if (available == 0) break;
-        buffer.resize(available);
-        DWORD read = 0;
-        if (!WinHttpReadData(request.Get(), buffer.data(), available, &read))
-          RaiseTransport(L"Error reading data: (%d) %s", GetLastError());
-        if (read == 0) break;
-        if (op.Sink) {
-          op.Sink->Write(buffer.data(), read);
-        } else {
-          response->Body.append(buffer.data(), read);
-        }
-        received += read;
-        if (notify) Notify(op.Client, contentLength, received, abort);
-      }
+      const TBodyRead body = ReadBody(request.Get(), op, *response, notify, contentLength);
       // An answer that ends before its announced length is a broken transfer, never a complete
       // body: Wine's WinHTTP reports a connection closed early as the end of the body.
-      if (!redirect && !abort && contentLength >= 0 && received < contentLength &&
+      if (!redirect && !body.Aborted && contentLength >= 0 && body.Received < contentLength &&
           !HasNoBody(response->StatusCode) && !response->HasHeader(L"Transfer-Encoding"))
         RaiseTransport(L"Error reading data: (%d) %s", ERROR_WINHTTP_CONNECTION_ERROR);
     }
@@ -332,3 +404,12 @@ std::unique_ptr<THttpResponse> THttpClient::Get(const std::wstring& url, TStream
 std::unique_ptr<THttpResponse> THttpClient::Head(const std::wstring& url) {
   return Run(TOperation{this, &FImpl->Cookies, L"HEAD", nullptr}, url);
 }
+
+#ifdef MORVANE_TEST_HOOKS
+void ForgetProxyDecisions() {
+  TProxyCache& cache = ProxyCache();
+  std::lock_guard<std::mutex> lock(cache.Lock);
+  cache.Choices.clear();
+  cache.AutomaticFailed = false;
+}
+#endif

@@ -40,3 +40,8 @@ class THttpClient {
   struct TImpl;
   std::unique_ptr<TImpl> FImpl;
 };
+
+#ifdef MORVANE_TEST_HOOKS
+// The proxy decisions are made once per run; tests that change the user's settings start over.
+void ForgetProxyDecisions();
+#endif

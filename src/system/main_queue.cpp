@@ -1,29 +1,57 @@
 #include "system/main_queue.h"
-
+#include "system/errors.h"
 #include "system/handles.h"
 #include "system/win_error.h"
 
 #include <windows.h>
 
 #include <atomic>
-#include <deque>
 #include <exception>
+#include <memory>
 #include <mutex>
+#include <utility>
 
 namespace MainQueue {
 namespace {
 
 constexpr UINT WM_QUEUE_WAKE = WM_APP + 0x51;
 
+// One entry of the queue: a posted procedure, which the queue owns, or a sent one, which
+// belongs to the thread that waits for it.
+struct TEntry {
+  TEntry* Next = nullptr;
+  std::function<void()> Posted;
+  void (*SentProc)(void*) = nullptr;
+  void* SentContext = nullptr;
+  HANDLE SentDone = nullptr;
+  std::exception_ptr SentFailure;
+};
+
+// What a thread sends with: made on its first Send and reused by every later one.
+struct TSender {
+  TEntry Entry;
+  Sys::TKernelHandle Done{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
+};
+
+void NTAPI FreeSender(void* sender) { delete static_cast<TSender*>(sender); }
+
+// The calling thread's sender, made on its first Send and freed when the thread ends.
+TSender* CurrentSender() {
+  static const DWORD slot = FlsAlloc(FreeSender);
+  auto* sender = static_cast<TSender*>(FlsGetValue(slot));
+  if (!sender) {
+    sender = new TSender;
+    FlsSetValue(slot, sender);
+  }
+  return sender;
+}
+
 DWORD g_mainThreadId = 0;
 HWND g_wakeWindow = nullptr;
 std::mutex g_mutex;
-// A queued procedure; Send's carry the event its caller waits for, which Stop sets as well.
-struct TItem {
-  std::function<void()> Proc;
-  HANDLE Done = nullptr;
-};
-std::deque<TItem> g_queue;
+// Entries in posting order.
+TEntry* g_first = nullptr;
+TEntry* g_last = nullptr;
 // One wake-up message in flight is enough: it runs everything queued. This keeps the thread's
 // message queue from overflowing when thousands of procedures are posted.
 std::atomic<bool> g_wakePending{false};
@@ -42,6 +70,29 @@ void Wake() {
   if (!g_wakePending.exchange(true)) {
     if (!PostMessageW(g_wakeWindow, WM_QUEUE_WAKE, 0, 0)) g_wakePending = false;
   }
+}
+
+// False when the queue has stopped: the entry was not queued.
+bool Enqueue(TEntry* entry) {
+  {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    if (g_stopped) return false;
+    entry->Next = nullptr;
+    (g_last ? g_last->Next : g_first) = entry;
+    g_last = entry;
+  }
+  Wake();
+  return true;
+}
+
+TEntry* Dequeue() {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  TEntry* entry = g_first;
+  if (entry) {
+    g_first = entry->Next;
+    if (!g_first) g_last = nullptr;
+  }
+  return entry;
 }
 
 }  // namespace
@@ -65,52 +116,44 @@ void Post(std::function<void()> proc) {
     if (!g_stopped) proc();
     return;
   }
-  {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    if (g_stopped) return;
-    g_queue.push_back({std::move(proc), nullptr});
-  }
-  Wake();
+  auto entry = std::make_unique<TEntry>();
+  entry->Posted = std::move(proc);
+  if (Enqueue(entry.get())) entry.release();
 }
 
-void Send(const std::function<void()>& proc) {
+void Send(void (*proc)(void*), void* context) {
   if (IsMainThread()) {
-    if (!g_stopped) proc();
+    if (!g_stopped) proc(context);
     return;
   }
-  const Sys::TKernelHandle done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  std::exception_ptr failure;
-  {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    if (g_stopped) return;
-    g_queue.push_back({[&] {
-                         try {
-                           proc();
-                         } catch (...) {
-                           failure = std::current_exception();
-                         }
-                         SetEvent(done.Get());
-                       },
-                       done.Get()});
-  }
-  Wake();
-  // Stop drops the procedure unrun; the event then tells the waiting thread just the same.
-  WaitForSingleObject(done.Get(), INFINITE);
-  if (failure) std::rethrow_exception(failure);
+  TSender& sender = *CurrentSender();
+  if (!sender.Done) throw Exception(SysErrorMessage(GetLastError()));
+  TEntry& entry = sender.Entry;
+  entry.SentProc = proc;
+  entry.SentContext = context;
+  entry.SentDone = sender.Done.Get();
+  if (!Enqueue(&entry)) return;
+  // Stop drops the entry unrun; its event then tells the waiting thread just the same.
+  WaitForSingleObject(sender.Done.Get(), INFINITE);
+  if (entry.SentFailure) std::rethrow_exception(std::exchange(entry.SentFailure, nullptr));
 }
 
 void RunPending() {
   g_wakePending = false;
-  for (;;) {
-    std::function<void()> proc;
-    {
-      std::lock_guard<std::mutex> lock(g_mutex);
-      if (g_queue.empty()) return;
-      proc = std::move(g_queue.front().Proc);
-      g_queue.pop_front();
+  while (TEntry* entry = Dequeue()) {
+    if (entry->SentProc) {
+      try {
+        entry->SentProc(entry->SentContext);
+      } catch (...) {
+        entry->SentFailure = std::current_exception();
+      }
+      // The sender reuses its entry as soon as it wakes: nothing touches it after this.
+      SetEvent(entry->SentDone);
+      continue;
     }
+    const std::unique_ptr<TEntry> posted(entry);
     try {
-      proc();
+      posted->Posted();
     } catch (...) {
       // A posted procedure has nobody to report to; the loop must go on.
       DebugReportCurrentException(L"posted procedure");
@@ -121,10 +164,14 @@ void RunPending() {
 void Stop() {
   std::lock_guard<std::mutex> lock(g_mutex);
   g_stopped = true;
-  for (const TItem& item : g_queue) {
-    if (item.Done) SetEvent(item.Done);
+  while (TEntry* entry = g_first) {
+    g_first = entry->Next;
+    if (entry->SentProc)
+      SetEvent(entry->SentDone);
+    else
+      delete entry;
   }
-  g_queue.clear();
+  g_last = nullptr;
 }
 
 }  // namespace MainQueue

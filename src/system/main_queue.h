@@ -7,6 +7,7 @@
 #pragma once
 
 #include <functional>
+#include <type_traits>
 
 namespace MainQueue {
 
@@ -16,9 +17,17 @@ bool IsMainThread();
 
 // Runs proc at once when called on the main thread; otherwise queues it and returns at once.
 void Post(std::function<void()> proc);
-// Runs proc on the main thread and returns when it has run (at once on the main thread).
-// An exception raised by proc is raised again in the caller.
-void Send(const std::function<void()>& proc);
+// Runs proc(context) on the main thread and returns when it has run (at once on the main
+// thread). An exception raised by proc is raised again in the caller. Allocates nothing: every
+// thread reuses one queue entry and one event of its own.
+void Send(void (*proc)(void*), void* context);
+// The same for any callable, which stays the caller's.
+template <typename TProc>
+void Send(TProc&& proc) {
+  using TCallable = std::remove_reference_t<TProc>;
+  Send([](void* callable) { (*static_cast<TCallable*>(callable))(); },
+       const_cast<void*>(static_cast<const void*>(&proc)));
+}
 // Runs every procedure queued so far; main thread only.
 void RunPending();
 // The main window has closed: procedures still queued are dropped and later ones never run

@@ -51,14 +51,6 @@ void Capture(HWND window, const std::wstring& path) {
   ReleaseDC(nullptr, screen);
 }
 
-// The text the system keeps for a window, read without a message: it is there also while the
-// launcher's main thread is busy installing and cannot answer.
-std::wstring StoredText(HWND hwnd) {
-  wchar_t buffer[1024] = {};
-  const int len = InternalGetWindowText(hwnd, buffer, static_cast<int>(std::size(buffer)));
-  return std::wstring(buffer, len > 0 ? len : 0);
-}
-
 int Percent(const std::wstring& reading) { return reading.empty() ? -1 : _wtoi(reading.c_str()); }
 
 }  // namespace
@@ -80,8 +72,8 @@ int wmain(int argc, wchar_t** argv) {
   std::wstring lastStatus = view.StatusText(), lastGauge;
   bool midway = false;
   while (launcher.Running()) {
-    const std::wstring status = StoredText(view.Status);
-    const std::wstring gauge = view.GaugeVisible() ? StoredText(view.Gauge) : L"";
+    const std::wstring status = StoredWindowText(view.Status);
+    const std::wstring gauge = view.GaugeVisible() ? StoredWindowText(view.Gauge) : L"";
     if (!status.empty() && status != lastStatus) {
       Say(L"state: " + status + (gauge.empty() ? L"" : L" | gauge " + gauge));
       if (status == L"Обновление завершено!") {

@@ -140,6 +140,12 @@ std::wstring WindowTextOf(HWND hwnd) {
   return std::wstring(buffer, len);
 }
 
+std::wstring StoredWindowText(HWND hwnd) {
+  wchar_t buffer[1024] = {};
+  const int len = InternalGetWindowText(hwnd, buffer, static_cast<int>(std::size(buffer)));
+  return std::wstring(buffer, len > 0 ? len : 0);
+}
+
 namespace {
 struct TFindWindow {
   DWORD Pid;

@@ -65,6 +65,9 @@ struct TWindowView {
 };
 
 std::wstring WindowTextOf(HWND hwnd);
+// The text the system keeps for a window, read without a message: it is there also while the
+// launcher's main thread is busy installing and cannot answer.
+std::wstring StoredWindowText(HWND hwnd);
 
 // Polls until done() holds or the process ends; the limit only keeps a broken run from
 // hanging the suite.

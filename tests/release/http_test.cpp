@@ -94,7 +94,10 @@ Echo ParseEcho(const std::string& body) {
 
 class StandinTest : public ::testing::Test {
  protected:
-  void SetUp() override { StandinReset(); }
+  void SetUp() override {
+    StandinReset();
+    ForgetProxyDecisions();
+  }
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -582,6 +585,7 @@ TEST_F(StandinTest, TheUsersProxySettingsAreUsed) {
   };
   for (const auto& c : cases) {
     StandinReset();
+    ForgetProxyDecisions();
     std::wstring viaProxy, direct;
     {
       UserProxySettings settings(c.flags, c.proxy, c.bypass, c.script);
@@ -604,6 +608,53 @@ TEST_F(StandinTest, TheUsersProxySettingsAreUsed) {
     }
     EXPECT_EQ(direct, L"/_test/echo?b=2") << c.name;
   }
+}
+
+TEST_F(StandinTest, TheProxyIsDecidedOncePerHostAndAFailedLookupOnce) {
+  const std::string proxy = EncodeUtf8(StandinUrl().substr(7));
+  const std::string bypass = "127.0.0.1;localhost";
+  auto pathOf = [](const std::wstring& url) {
+    return ResultOrMessage([&] {
+      THttpClient client;
+      return Widen(ParseEcho(client.Get(url)->Body).path);
+    });
+  };
+  auto proxied = [](const std::wstring& path) { return path.rfind(L"http://", 0) == 0; };
+  {
+    // A host keeps the decision made for it while the settings change; a new host gets the new one.
+    UserProxySettings through(UserProxySettings::kDirect | UserProxySettings::kProxy, proxy, bypass, "");
+    EXPECT_TRUE(proxied(pathOf(L"http://via-proxy.invalid/_test/echo?a=1")));
+  }
+  {
+    UserProxySettings direct(UserProxySettings::kDirect, "", "", "");
+    EXPECT_TRUE(proxied(pathOf(L"http://via-proxy.invalid/_test/echo?a=2")));
+    EXPECT_EQ(pathOf(L"http://other.invalid/_test/echo?a=3").rfind(L"Error sending data: (12007) ", 0), 0u);
+  }
+
+  // A configuration script that cannot be fetched is tried once: later hosts use the proxy the
+  // settings name, and a script named later is not asked either.
+  ForgetProxyDecisions();
+  const std::wstring missing = StandinUrl() + L"/_test/status?code=404&type=application/x-ns-proxy-autoconfig";
+  const std::string script = "function FindProxyForURL(url, host) { return \"DIRECT\"; }";
+  const std::wstring working = StandinUrl() + L"/_test/status?code=200&type=application/x-ns-proxy-autoconfig&body=" +
+                               Q(script);
+  {
+    UserProxySettings failing(UserProxySettings::kDirect | UserProxySettings::kProxy | UserProxySettings::kScript,
+                              proxy, bypass, EncodeUtf8(missing));
+    EXPECT_TRUE(proxied(pathOf(L"http://first.invalid/_test/echo?b=1")));
+  }
+  {
+    UserProxySettings later(UserProxySettings::kDirect | UserProxySettings::kProxy | UserProxySettings::kScript,
+                            proxy, bypass, EncodeUtf8(working));
+    EXPECT_TRUE(proxied(pathOf(L"http://second.invalid/_test/echo?b=2")));
+  }
+  size_t missingFetched = 0, workingFetched = 0;
+  for (const LoggedRequest& r : Requests()) {
+    if (r.path.find("code=404&type=application") != std::string::npos) ++missingFetched;
+    if (r.path.find("code=200&type=application") != std::string::npos) ++workingFetched;
+  }
+  EXPECT_EQ(missingFetched, 1u);
+  EXPECT_EQ(workingFetched, 0u);
 }
 
 }  // namespace

@@ -295,6 +295,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 "host": self.headers.get("Host", ""),
                 "scheme": self.server.scheme,
                 "headers": headers,
+                "time": round(time.time(), 4),
             }
             self.state.record(self.entry)
             self.cfg = self.state.config()
