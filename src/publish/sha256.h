@@ -1,4 +1,4 @@
-// SHA-256 of a byte string: Windows CNG on Windows, libcrypto elsewhere.
+// SHA-256 of a byte string: the system's CNG on Windows (system/sha256.h), libcrypto elsewhere.
 #pragma once
 
 #include <string>

@@ -48,11 +48,5 @@ std::wstring TSha256::HexDigest() {
   unsigned char digest[kDigestSize];
   const NTSTATUS status = BCryptFinishHash(FHash.Get(), digest, kDigestSize, 0);
   if (Failed(status)) RaiseCng(L"BCryptFinishHash", status);
-  static const wchar_t kHex[] = L"0123456789abcdef";
-  std::wstring text;
-  for (unsigned char b : digest) {
-    text.push_back(kHex[b >> 4]);
-    text.push_back(kHex[b & 0xF]);
-  }
-  return text;
+  return LowerHex(std::string_view(reinterpret_cast<const char*>(digest), kDigestSize));
 }

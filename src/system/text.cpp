@@ -72,6 +72,18 @@ std::wstring_view TrimBlank(std::wstring_view s) {
   return s;
 }
 
+std::wstring LowerHex(std::string_view bytes) {
+  static const wchar_t kHex[] = L"0123456789abcdef";
+  std::wstring text;
+  text.reserve(bytes.size() * 2);
+  for (const char c : bytes) {
+    const auto b = static_cast<unsigned char>(c);
+    text.push_back(kHex[b >> 4]);
+    text.push_back(kHex[b & 0xF]);
+  }
+  return text;
+}
+
 std::string EncodeUtf8(std::wstring_view text) {
   std::string out;
   out.reserve(text.size());

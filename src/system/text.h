@@ -27,6 +27,8 @@ std::wstring AsciiUpper(std::wstring_view text);
 bool SameTextAscii(std::wstring_view a, std::wstring_view b);
 
 std::wstring IntToStr(int64_t value);
+// Bytes as lower-case hexadecimal digits, two a byte.
+std::wstring LowerHex(std::string_view bytes);
 // Text from an ASCII string literal or other 7-bit text.
 std::wstring Widen(std::string_view ascii);
 
