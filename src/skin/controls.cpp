@@ -661,18 +661,15 @@ void TsGauge::Create(HWND parent, int id) {
 }
 
 void TsGauge::SetMinValue(int64_t value) {
-  FRange.SetMinValue(value);
-  Changed();
+  if (FRange.SetMinValue(value)) Changed();
 }
 
 void TsGauge::SetMaxValue(int64_t value) {
-  FRange.SetMaxValue(value);
-  Changed();
+  if (FRange.SetMaxValue(value)) Changed();
 }
 
 void TsGauge::SetProgress(int64_t value) {
-  FRange.SetProgress(value);
-  Changed();
+  if (FRange.SetProgress(value)) Changed();
 }
 
 void TsGauge::Changed() {
@@ -680,7 +677,11 @@ void TsGauge::Changed() {
   const std::wstring text = FRange.Text(Suffix);
   const bool readingChanged = Text() != text;
   if (readingChanged) SetWindowTextW(FHandle, text.c_str());
-  Repaint();
+  // A download moves the position many times for every pixel the fill grows; the gauge is
+  // painted again at once whenever its picture changes, and only then.
+  RECT rc;
+  GetClientRect(FHandle, &rc);
+  if (readingChanged || FRange.FillWidth(rc.right - rc.left) != FPaintedFill) Repaint();
   if (readingChanged) NotifyAccessibleEvent(EVENT_OBJECT_VALUECHANGE, FHandle);
 }
 
@@ -691,14 +692,8 @@ long TsGauge::AccessibleState() const { return TControl::AccessibleState() | STA
 void TsGauge::Paint(HDC dc, const RECT& rc, const TPalette& palette) {
   const int radius = Scale(8, FDpi);
   RoundRectSolid(dc, rc, radius, palette.Track, palette.TrackBorder);
-  const int64_t span = FRange.MaxValue() - FRange.MinValue();
-  const int width = rc.right - rc.left;
-  int fillWidth = 0;
-  if (span > 0) {
-    fillWidth = static_cast<int>(static_cast<double>(width) *
-                                 static_cast<double>(FRange.Progress() - FRange.MinValue()) /
-                                 static_cast<double>(span));
-  }
+  const int fillWidth = FRange.FillWidth(rc.right - rc.left);
+  FPaintedFill = fillWidth;
   RECT fill{rc.left, rc.top, rc.left + fillWidth, rc.bottom};
   if (fillWidth > 0) {
     ClipTo(dc, fill);

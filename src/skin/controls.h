@@ -250,6 +250,7 @@ class TsGauge : public TControl {
  private:
   void Changed();
   GaugeRange FRange;
+  int FPaintedFill = -1;  // the fill's width at the last paint
 };
 
 // A picture drawn centred and scaled with its proportions kept, on the window colour (in high

@@ -80,6 +80,13 @@ bool GaugeRange::SetProgress(int64_t value) {
 
 std::wstring GaugeRange::Text(const std::wstring& suffix) const { return IntToStr(Percent()) + suffix; }
 
+int GaugeRange::FillWidth(int width) const {
+  if (FMax <= FMin || width <= 0) return 0;
+  const uint64_t span = static_cast<uint64_t>(FMax) - static_cast<uint64_t>(FMin);
+  const uint64_t done = static_cast<uint64_t>(FProgress) - static_cast<uint64_t>(FMin);
+  return static_cast<int>(static_cast<double>(width) * static_cast<double>(done) / static_cast<double>(span));
+}
+
 uint32_t TintPixel(uint32_t pixel, uint32_t tone) {
   const uint32_t a = pixel >> 24;
   const uint32_t r = (pixel >> 16) & 0xFF, g = (pixel >> 8) & 0xFF, b = pixel & 0xFF;

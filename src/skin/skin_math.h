@@ -28,6 +28,9 @@ class GaugeRange {
   int64_t Percent() const { return GaugePercent(FMin, FMax, FProgress); }
   // The reading drawn on the gauge: the percentage followed by suffix, e.g. "37%".
   std::wstring Text(const std::wstring& suffix) const;
+  // How many pixels of a bar width pixels wide the fill covers (rounded down); 0 for an empty
+  // range.
+  int FillWidth(int width) const;
 
  private:
   int64_t FMin = 0;

@@ -80,6 +80,32 @@ TEST(Gauge, ChangeReportedOnlyWhenSomethingChanged) {
   EXPECT_TRUE(g.SetMaxValue(0));  // pulls the position down as well
 }
 
+struct FillCase {
+  int64_t min, max, progress;
+  int width;
+  int fill;
+};
+
+TEST(Gauge, FillWidthTable) {
+  const FillCase cases[] = {
+      {0, 100, 0, 464, 0},       {0, 100, 100, 464, 464},  {0, 100, 50, 464, 232},
+      {0, 3, 1, 464, 154},       // rounded down
+      {0, 0, 0, 464, 0},         // empty range: no fill
+      {0, 100, 50, 0, 0},        // a gauge not laid out yet
+      {10, 20, 15, 100, 50},     // non-zero minimum
+      {0, int64_t{1} << 40, int64_t{1} << 39, 464, 232},  // totals past 4 GiB
+      // The widest range there is: the span does not fit a signed 64-bit number.
+      {INT64_MIN, INT64_MAX, INT64_MAX, 464, 464}, {INT64_MIN, INT64_MAX, INT64_MIN, 464, 0},
+  };
+  for (const FillCase& c : cases) {
+    GaugeRange g;
+    g.SetMinValue(c.min);
+    g.SetMaxValue(c.max);
+    g.SetProgress(c.progress);
+    EXPECT_EQ(g.FillWidth(c.width), c.fill) << c.progress << " of " << c.min << ".." << c.max << " over " << c.width;
+  }
+}
+
 struct TintCase {
   uint32_t pixel;
   uint32_t expected;
