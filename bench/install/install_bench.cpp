@@ -98,7 +98,10 @@ int wmain(int argc, wchar_t** argv) {
   std::wstring lastStatus = StoredWindowText(view.Status);
   bool hidden = false, installing = false;
   double product = 0;
-  for (int round = 0; WaitForSingleObject(watched.Get(), 1) == WAIT_TIMEOUT; ++round) {
+  // The watch itself goes through the same wineserver as the launcher's every socket read, so
+  // it looks every 5 ms, and for the product (a snapshot of all processes) only every 50 ms. The
+  // product's time is its creation time, so the coarser look does not move it.
+  for (int round = 0; WaitForSingleObject(watched.Get(), 5) == WAIT_TIMEOUT; ++round) {
     const std::wstring status = StoredWindowText(view.Status);
     if (status != lastStatus && !status.empty()) {
       Say("state " + Seconds(Now() - click) + " " + EncodeUtf8(status));
@@ -109,8 +112,8 @@ int wmain(int argc, wchar_t** argv) {
       Say("hidden " + Seconds(Now() - click));
       hidden = true;
     }
-    if (installing && product == 0) product = ProcessCreated(L"Tandrel.exe");
-    if (round % 20 == 0) sampleMemory();
+    if (installing && product == 0 && round % 10 == 0) product = ProcessCreated(L"Tandrel.exe");
+    if (round % 4 == 0) sampleMemory();
   }
   FILETIME created, exited, kernel, user;
   const double ended = GetProcessTimes(watched.Get(), &created, &exited, &kernel, &user) ? UnixSeconds(exited) : Now();
