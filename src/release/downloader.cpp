@@ -35,17 +35,71 @@ bool IsPassingStatus(int status) {
   return status == 408 || status == 429 || status == 500 || status == 502 || status == 503 || status == 504;
 }
 
+int64_t FileLength(const std::wstring& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return -1;
+  return static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
+}
+
+}  // namespace
+
+// SHA-256 of a part file from its first byte, fed with what is written to it. It keeps up only
+// while each write begins where the one before ended: a write anywhere else, or a cut below
+// what it has taken, loses it (the join then hashes that part itself); a cut to nothing starts
+// it again.
+class TRunningHash {
+ public:
+  void Restart() {
+    try {
+      FHash.emplace();
+      FLength = 0;
+    } catch (...) {
+      FHash.reset();
+    }
+  }
+  void Take(int64_t position, const void* data, size_t count) {
+    if (!FHash) return;
+    if (position != FLength) {
+      FHash.reset();
+      return;
+    }
+    try {
+      FHash->Update(data, count);
+      FLength += static_cast<int64_t>(count);
+    } catch (...) {
+      FHash.reset();
+    }
+  }
+  void Cut(int64_t size) {
+    if (size == 0)
+      Restart();
+    else if (size < FLength)
+      FHash.reset();
+  }
+  // The hash when it has taken exactly length bytes, else null.
+  TSha256* Covering(int64_t length) { return FHash && FLength == length ? &*FHash : nullptr; }
+
+ private:
+  std::optional<TSha256> FHash;
+  int64_t FLength = 0;
+};
+
+namespace {
+
 // The part file as the HTTP client's sink: refuses at once a byte past the most the part may
-// hold, so a runaway body never fills the disk.
+// hold, so a runaway body never fills the disk. With a running hash, it hands that every byte
+// written, with where it went.
 class TPartSink final : public TStream {
  public:
   explicit TPartSink(TStream& file) : FFile(file) {}
   int64_t Limit = 0;
   // A write of the file itself failed, or the body ran past Limit.
   bool Refused = false;
+  TRunningHash* Hash = nullptr;
 
   void Write(const void* data, size_t count) override {
-    if (FFile.Position() + static_cast<int64_t>(count) > Limit) {
+    const int64_t at = FFile.Position();
+    if (at + static_cast<int64_t>(count) > Limit) {
       Refused = true;
       throw Exception(FormatMessageText(L"сервер прислал больше данных, чем %d байт диапазона части",
                                         {IntToStr(Limit)}));
@@ -56,12 +110,16 @@ class TPartSink final : public TStream {
       Refused = true;
       throw;
     }
+    if (Hash) Hash->Take(at, data, count);
   }
   size_t Read(void* data, size_t count) override { return FFile.Read(data, count); }
   int64_t Size() override { return FFile.Size(); }
   int64_t Position() override { return FFile.Position(); }
   void Seek(int64_t position) override { FFile.Seek(position); }
-  void SetSize(int64_t size) override { FFile.SetSize(size); }
+  void SetSize(int64_t size) override {
+    FFile.SetSize(size);
+    if (Hash) Hash->Cut(size);
+  }
 
  private:
   TStream& FFile;
@@ -104,6 +162,10 @@ void TParallelDownloader::Start() {
       FPartFiles.resize(static_cast<size_t>(parts));
     }
     FError.clear();
+  }
+  if (!FExpectedSha256.empty()) {
+    FLeadHash = std::make_unique<TRunningHash>();
+    FLeadHash->Restart();
   }
   const std::vector<TPartRange> ranges = PlanRanges(FTotalSize, FThreadCount);
 
@@ -208,25 +270,38 @@ void TParallelDownloader::CheckTarget(TFileStream& target, TSha256* hash) {
   throw Exception(error);
 }
 
+TSha256* TParallelDownloader::JoinHash(int32_t firstPart, std::optional<TSha256>& fresh, bool& taken) {
+  taken = false;
+  if (FExpectedSha256.empty()) return nullptr;
+  if (firstPart == 0 && FLeadHash)
+    if (TSha256* lead = FLeadHash->Covering(FileLength(FPartFiles[0]))) {
+      taken = true;
+      return lead;
+    }
+  return &fresh.emplace();
+}
+
 void TParallelDownloader::MergeParts() {
   TFileStream target = TFileStream::Create(FFileName);
-  std::optional<TSha256> hash;
-  if (!FExpectedSha256.empty()) hash.emplace();
+  std::optional<TSha256> fresh;
+  bool leadTaken = false;
+  TSha256* hash = JoinHash(0, fresh, leadTaken);
   std::vector<char> buffer;
   buffer.reserve(kMergeBufferSize);
-  for (int32_t i = 0; i < FThreadCount; ++i) AppendPart(target, i, buffer, hash ? &*hash : nullptr);
-  CheckTarget(target, hash ? &*hash : nullptr);
+  for (int32_t i = 0; i < FThreadCount; ++i) AppendPart(target, i, buffer, i == 0 && leadTaken ? nullptr : hash);
+  CheckTarget(target, hash);
 }
 
 void TParallelDownloader::TakeWholeFile(int32_t index) {
   TFileStream target = TFileStream::Create(FFileName);
-  std::optional<TSha256> hash;
-  if (!FExpectedSha256.empty()) hash.emplace();
+  std::optional<TSha256> fresh;
+  bool leadTaken = false;
+  TSha256* hash = JoinHash(index, fresh, leadTaken);
   std::vector<char> buffer;
-  AppendPart(target, index, buffer, hash ? &*hash : nullptr);
+  AppendPart(target, index, buffer, leadTaken ? nullptr : hash);
   for (int32_t i = 0; i < FThreadCount; ++i)
     if (i != index) DeleteFileW(FPartFiles[static_cast<size_t>(i)].c_str());
-  CheckTarget(target, hash ? &*hash : nullptr);
+  CheckTarget(target, hash);
 }
 
 void TParallelDownloader::UpdatePartProgress(int32_t PartIndex, int64_t Downloaded) {
@@ -299,6 +374,7 @@ bool TDownloadPartThread::TryOnce(TFileStream& part, std::wstring& lastError) {
     ReceiveData(Sender, AContentLength, AReadCount, AAbort);
   };
   TPartSink sink(part);
+  if (FPartIndex == 0 && FDownloader) sink.Hash = FDownloader->FLeadHash.get();
   // Until the final answer is in, the sink takes the bodies of redirects (cut again after
   // each): small pages, which a short range must not refuse.
   sink.Limit = have + std::max<int64_t>(rest.Length(), kRedirectBodyAllowance);

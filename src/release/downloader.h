@@ -14,7 +14,9 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -23,6 +25,7 @@ using TParallelProgressEvent = std::function<void(void* Sender, int64_t Download
 
 class TDownloadPartThread;
 class TFileStream;
+class TRunningHash;
 class TSha256;
 
 class TParallelDownloader {
@@ -58,6 +61,10 @@ class TParallelDownloader {
   // The target made of one part file that holds the whole file; every part file is deleted.
   void TakeWholeFile(int32_t index);
   void AppendPart(TFileStream& target, int32_t index, std::vector<char>& buffer, TSha256* hash);
+  // The hash a join that begins with part firstPart goes on with: the first part's, taken as
+  // it arrived, when it covers that part file whole (taken is then set); otherwise a new one
+  // in fresh. None without a published checksum.
+  TSha256* JoinHash(int32_t firstPart, std::optional<TSha256>& fresh, bool& taken);
   // Size and published SHA-256 of the joined target; deletes it when either is wrong.
   void CheckTarget(TFileStream& target, TSha256* hash);
   void DeletePartFiles();
@@ -74,6 +81,9 @@ class TParallelDownloader {
   TParallelProgressEvent FOnProgress;
   std::wstring FError;
   std::mutex FLock;
+  // The first part's SHA-256, fed by its worker as the bytes arrive in order, so the join
+  // hashes only the later parts (a published checksum only).
+  std::unique_ptr<TRunningHash> FLeadHash;
 };
 
 // One part: a ranged GET into the part file, on a thread of its own that starts as soon as the

@@ -203,6 +203,13 @@ const Case kCases[] = {
     {"cut_once", 200000, R"({"close_once": {"part1": 1000}})", false, nullptr, Leaves::Nothing,
      {"bytes=0-49999", "bytes=50000-99999", "bytes=51000-99999", "bytes=100000-149999", "bytes=150000-199999"},
      true},
+    // The first part's checksum is taken as its bytes arrive: a cut and a resume behind the
+    // redirect's page still give the right one, and resumed bytes of another file a wrong one.
+    {"first_part_cut_once", 200000, R"({"close_once": {"part0": 1000}})", false, nullptr, Leaves::Nothing,
+     {"bytes=0-49999", "bytes=1000-49999", "bytes=50000-99999", "bytes=100000-149999", "bytes=150000-199999"},
+     true},
+    {"first_part_resumed_from_another_file", 200000, R"({"close_once": {"part0": 1000}, "replaced": true})", false,
+     L"Контрольная сумма скачанного архива (SHA-256) не совпадает с опубликованной", Leaves::Deleted, {}, false},
     // Cut on every try: four requests, each resuming where the last one stopped.
     {"cut_every_try", 200000, R"({"close_after": {"part3": 1000}})", false,
      L"Ошибка части 3: Error reading data: ", Leaves::PartFiles,
