@@ -74,7 +74,7 @@ TReleaseStatement ReadSignedStatement(const std::wstring& folderLink, const std:
   bool signedByKey = false;
   for (const std::string& point : points)
     signedByKey = signedByKey || VerifyP256(point, parsed->SignedBytes, parsed->Signature);
-  if (!signedByKey) Refuse(L"обновление подписано не ключом издателя программы");
+  if (!signedByKey) Refuse(L"подпись обновления не подтверждается ключом издателя программы");
   const TReleaseStatement& statement = parsed->Statement;
   if (statement.Product != Ascii(L"Tandrel")) Refuse(L"подпись обновления выдана для другой программы");
   // An older signed release put back under a newer version.txt ends here.
