@@ -5,7 +5,9 @@
 #include "release/http_client.h"
 #include "release/release_folder.h"
 #include "system/changes_page.h"
+#include "system/errors.h"
 #include "system/file_stream.h"
+#include "system/sha256.h"
 #include "system/text.h"
 #include "system/win_error.h"
 
@@ -34,7 +36,7 @@ std::wstring ChangesPagePath() {
   return folder + L"temp.html";
 }
 
-void ShowChanges(const std::wstring& publicLink, Skin::TsWebBrowser& webView) {
+void ShowChanges(const std::wstring& publicLink, Skin::TsWebBrowser& webView, const std::wstring& expectedSha256) {
   const std::wstring link = GetDirectDownloadLink(publicLink, L"Changes.txt");
 
   std::string body;
@@ -44,6 +46,11 @@ void ShowChanges(const std::wstring& publicLink, Skin::TsWebBrowser& webView) {
     auto response = client.Get(link, &buffer);
     CheckResponse(response.get(), L"Загрузка Changes.txt");
     body = buffer.Data();
+  }
+  if (!expectedSha256.empty()) {
+    TSha256 hash;
+    hash.Update(body.data(), body.size());
+    if (hash.HexDigest() != expectedSha256) throw Exception(L"Changes.txt не совпадает с подписанным издателем");
   }
 
   const std::string page = EncodeUtf8(BuildChangesPage(DecodeNotes(body, DecodeAnsi)));

@@ -9,6 +9,7 @@
 #include "app/app_state.h"
 #include "app/paths.h"
 #include "app/published_version.h"
+#include "app/signed_release.h"
 #include "release/downloader.h"
 #include "release/release_folder.h"
 #include "system/errors.h"
@@ -72,6 +73,10 @@ void RunUpdateCommand(TLauncherWindow& window) {
         window.ProgressBar.SetVisible(false);
         return;
     }
+  } catch (const TReleaseRefused& refusal) {
+    // Nothing was downloaded; as after a failed download, the button stays disabled.
+    window.lblStatus.SetText(L"Ошибка загрузки: " + refusal.Message());
+    window.ProgressBar.SetVisible(false);
   } catch (...) {
     window.btnUpdate.SetEnabled(true);
     window.lblStatus.SetText(L"Ошибка: " + CurrentExceptionText());
@@ -88,12 +93,14 @@ void StartUpdateJob(TLauncherWindow& window, const std::wstring& folderLink, con
   // The listing also publishes the archive's size and SHA-256, which the download checks.
   const TRemoteFile package = window.GetFileLink(folderLink, packageName);
   DownloadUrl = package.Link;
+  // With the publisher's keys compiled in, the signed statement decides what must arrive.
+  const TExpectedArchive expected = ExpectedArchive(folderLink, packageName, LastPublishedVersion(), package);
 
   window.lblStatus.SetText(L"Скачивание обновления...");
   window.ProgressBar.SetProgress(0);
   window.ProgressBar.SetVisible(true);
 
-  job->Downloader = std::make_unique<TParallelDownloader>(DownloadUrl, PackagePath, 4, package.Size, package.Sha256);
+  job->Downloader = std::make_unique<TParallelDownloader>(DownloadUrl, PackagePath, 4, expected.Size, expected.Sha256);
   job->Downloader->SetOnProgress([&window](void*, int64_t Downloaded, int64_t Total) {
     // The maximum first, so that the new position is not held down by the old one.
     window.ProgressBar.SetMaxValue(Total);
