@@ -187,7 +187,12 @@ void UndoChanges(const std::wstring& productFolder, const std::vector<TChange>& 
       continue;
     }
     const std::wstring aside = work + c->Aside;
-    if (!PathPresent(aside)) continue;  // never moved: the old file is still in its place
+    if (!PathPresent(aside)) {
+      // Never moved: the old file is still in its place, its read-only attribute perhaps
+      // already cleared.
+      if (PathPresent(target)) SetFileAttributesW(target.c_str(), c->Attributes);
+      continue;
+    }
     const DWORD deleted = DeleteAnyFile(target, options);
     note(deleted, L"delete", target);
     if (deleted != 0) continue;

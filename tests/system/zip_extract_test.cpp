@@ -143,6 +143,8 @@ TEST_F(ZipExtractTest, FileHeldOpenUndoesTheWholeInstallation) {
   fs::create_directories(fs::path(FDest));
   WriteWholeFile(fs::path(FDest + L"a.txt"), "old a");
   WriteWholeFile(fs::path(FDest + L"b.txt"), "old b");
+  // Read-only as well: the attribute, cleared to move the file aside, comes back.
+  SetFileAttributesW((FDest + L"b.txt").c_str(), FILE_ATTRIBUTE_READONLY);
   const std::string before = Snapshot();
   HANDLE held = CreateFileW((FDest + L"b.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
