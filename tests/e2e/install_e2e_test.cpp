@@ -124,4 +124,19 @@ TEST_F(Installation, OnlyTheInstalledProductIsStopped) {
   stranger.Kill();
 }
 
+// A product started again while the archive downloads would hold its files: it is stopped
+// once more right before the extraction.
+TEST_F(Installation, ProductStartedDuringTheDownloadIsStoppedBeforeExtraction) {
+  StandinConfig("{\"rate_limit\":100000}");
+  Install(L"1.0.0.0");
+  WriteFileBytes(ProductDir() + L"mode.txt", "stay");
+  auto view = Open();
+  view.Press();
+  ASSERT_TRUE(WaitStatus(view, L"Скачивание обновления..."));
+  FOther = TProcess::Start(ProductDir() + L"Tandrel.exe", L"", {});
+  ASSERT_TRUE(FLauncher.WaitExit(120000));
+  EXPECT_TRUE(FOther.WaitExit(10000));
+  EXPECT_EQ(ReadFileBytes(ProductDir() + L"Tandrel.exe"), ReadFileBytes(kSample + L"\\product-2.0.0.0\\Tandrel.exe"));
+}
+
 }  // namespace

@@ -388,6 +388,29 @@ TEST_F(ZipExtractTest, FailedInstallationLeavesTheProductAsItWas) {
   EXPECT_FALSE(Exists(FDest + L"morvane-install"));
 }
 
+// A read-only file goes aside writable (a read-only file can be renamed but not deleted, so the
+// clean-up after the installation could not remove it), and the archive's attribute is still
+// set on its successor. Checked on the attributes, since Wine running as root deletes
+// read-only files all the same.
+TEST_F(ZipExtractTest, ReadOnlyFileGoesAsideWritable) {
+  InstallOldProduct();
+  std::vector<DWORD> aside;
+  TInstallOptions options;
+  options.BeforeChange = [&](int) {
+    for (const auto& f : fs::directory_iterator(fs::path(FDest + L"morvane-install")))
+      if (f.path().filename() != "record.txt") aside.push_back(GetFileAttributesW(f.path().c_str()));
+  };
+  TZipBuildEntry locked = Entry("data/locked.dat", "new locked");
+  locked.MadeBy = 0x0014;
+  locked.ExternalAttributes = 0x21;
+  ASSERT_EQ(Extract(BuildZip({locked}), L"", options), L"");
+  ASSERT_FALSE(aside.empty());
+  for (DWORD attributes : aside) EXPECT_FALSE(attributes & FILE_ATTRIBUTE_READONLY);
+  EXPECT_EQ(Content(L"data\\locked.dat"), "new locked");
+  EXPECT_TRUE(GetFileAttributesW((FDest + L"data\\locked.dat").c_str()) & FILE_ATTRIBUTE_READONLY);
+  EXPECT_FALSE(Exists(FDest + L"morvane-install"));
+}
+
 // A run killed at any change of the installation leaves a record; the next start undoes it, and
 // the installation that follows succeeds.
 TEST_F(ZipExtractTest, KilledInstallationIsUndoneAtTheNextStart) {
