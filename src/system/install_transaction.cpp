@@ -26,6 +26,7 @@ struct TChange {
   std::wstring Temporary;  // a file: the name it is written under first, relative
   std::wstring Aside;      // a file that replaces one: the old file's name in the work folder
   DWORD Attributes = 0;    // the replaced file's attributes
+  std::wstring Original;   // the replaced file's name as it was spelt, relative
 };
 
 std::wstring WorkFolder(const std::wstring& productFolder) {
@@ -90,7 +91,7 @@ std::string RecordText(const std::vector<TChange>& changes) {
       text += "D\t" + EncodeUtf8(c.Name) + "\n";
     else
       text += "F\t" + EncodeUtf8(c.Name) + "\t" + EncodeUtf8(c.Temporary) + "\t" + EncodeUtf8(c.Aside) + "\t" +
-              std::to_string(c.Attributes) + "\n";
+              std::to_string(c.Attributes) + "\t" + EncodeUtf8(c.Original) + "\n";
   }
   return text + kRecordEnd + "\n";
 }
@@ -117,12 +118,13 @@ std::optional<std::vector<TChange>> ParseRecord(const std::string& text) {
     const std::vector<std::string> f = SplitOn(lines[i], '\t');
     TChange c;
     c.IsFolder = f[0] == "D";
-    if ((c.IsFolder && f.size() != 2) || (!c.IsFolder && (f[0] != "F" || f.size() != 5))) return std::nullopt;
+    if ((c.IsFolder && f.size() != 2) || (!c.IsFolder && (f[0] != "F" || f.size() != 6))) return std::nullopt;
     c.Name = DecodeUtf8Lenient(f[1]);
     if (!c.IsFolder) {
       c.Temporary = DecodeUtf8Lenient(f[2]);
       c.Aside = DecodeUtf8Lenient(f[3]);
       c.Attributes = static_cast<DWORD>(std::strtoul(f[4].c_str(), nullptr, 10));
+      c.Original = DecodeUtf8Lenient(f[5]);
     }
     changes.push_back(std::move(c));
   }
@@ -196,9 +198,11 @@ void UndoChanges(const std::wstring& productFolder, const std::vector<TChange>& 
     const DWORD deleted = DeleteAnyFile(target, options);
     note(deleted, L"delete", target);
     if (deleted != 0) continue;
-    const DWORD moved = MoveFileRetrying(aside, target, target, options);
-    note(moved, L"restore", target);
-    if (moved == 0) SetFileAttributesW(target.c_str(), c->Attributes);
+    // Back under its own spelling, which may differ from the archive's in letter case.
+    const std::wstring original = JoinZipPath(productFolder, c->Original.empty() ? c->Name : c->Original);
+    const DWORD moved = MoveFileRetrying(aside, original, original, options);
+    note(moved, L"restore", original);
+    if (moved == 0) SetFileAttributesW(original.c_str(), c->Attributes);
   }
   if (!firstFailure.empty()) throw Exception(firstFailure);
 }
@@ -308,7 +312,10 @@ class TInstallOutput final : public TZipOutput {
         const std::wstring key = FoldFileName(folder);
         if (!plannedFolders.count(key) && !DirectoryExists(JoinZipPath(FProduct, folder))) {
           plan.Folders.push_back(FChanges.size());
-          FChanges.push_back(TChange{true, folder, L"", L"", 0});
+          TChange created;
+          created.IsFolder = true;
+          created.Name = folder;
+          FChanges.push_back(std::move(created));
         }
         plannedFolders.insert(key);
         if (cut == std::wstring::npos) break;
@@ -321,10 +328,12 @@ class TInstallOutput final : public TZipOutput {
         do {
           file.Temporary = folder + TemporaryName(temporaryNumber++);
         } while (PathPresent(JoinZipPath(FProduct, file.Temporary)));
-        const DWORD attributes = GetFileAttributesW(JoinZipPath(FProduct, name).c_str());
-        if (attributes != INVALID_FILE_ATTRIBUTES) {
+        WIN32_FIND_DATAW found{};
+        const Sys::TFindHandle existing(FindFirstFileW(JoinZipPath(FProduct, name).c_str(), &found));
+        if (existing) {
           file.Aside = std::to_wstring(FChanges.size());
-          file.Attributes = attributes;
+          file.Attributes = found.dwFileAttributes;
+          file.Original = folder + found.cFileName;
         }
         plan.File = FChanges.size();
         FChanges.push_back(std::move(file));

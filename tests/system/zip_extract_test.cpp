@@ -323,7 +323,11 @@ TEST_F(ZipExtractTest, UnsafeNamesWriteNothingOutside) {
 // included.
 TEST_F(ZipExtractTest, FailedInstallationLeavesTheProductAsItWas) {
   InstallOldProduct();
+  // Spelt in other letter case than the release spells it: it comes back under its own name.
+  ASSERT_TRUE(MoveFileW((FDest + L"Tandrel.exe").c_str(), (FDest + L"respelt").c_str()));
+  ASSERT_TRUE(MoveFileW((FDest + L"respelt").c_str(), (FDest + L"tandrel.EXE").c_str()));
   const std::string before = Snapshot();
+  ASSERT_NE(before.find("tandrel.EXE"), std::string::npos);
   TZipBuildEntry badCrc = Entry("zz-last.dll", "spoilt");
   badCrc.BadCrc = true;
   TZipBuildEntry encrypted = Entry("secret.dat", "x");
