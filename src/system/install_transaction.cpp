@@ -399,7 +399,13 @@ void InstallZipItems(TZipSource& source, const std::vector<TZipItem>& items, con
                      const TInstallOptions& options) {
   const std::wstring product = JoinZipPath(productFolder, L"");
   TInstallOutput output(product, items, options);
-  output.Begin();
+  try {
+    output.Begin();
+  } catch (...) {
+    // Nothing changed yet: only the record's own folder goes.
+    RemoveWorkFolder(WorkFolder(product), options);
+    throw;
+  }
   try {
     ExtractZipItems(source, items, output);
     output.Commit();

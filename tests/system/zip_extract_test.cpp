@@ -392,6 +392,17 @@ TEST_F(ZipExtractTest, FailedInstallationLeavesTheProductAsItWas) {
   EXPECT_FALSE(Exists(FDest + L"morvane-install"));
 }
 
+// A file of the user's where the installation keeps its record: nothing can be recorded, so
+// nothing is changed, that file included.
+TEST_F(ZipExtractTest, RecordThatCannotBeWrittenChangesNothing) {
+  InstallOldProduct();
+  WriteWholeFile(fs::path(FDest + L"morvane-install"), "the user's");
+  const std::string before = Snapshot();
+  const std::wstring message = Extract(NewRelease());
+  EXPECT_EQ(message.rfind(L"Cannot create file \"" + FDest + L"morvane-install", 0), 0u) << EncodeUtf8(message);
+  EXPECT_EQ(Snapshot(), before);
+}
+
 // A read-only file goes aside writable (a read-only file can be renamed but not deleted, so the
 // clean-up after the installation could not remove it), and the archive's attribute is still
 // set on its successor. Checked on the attributes, since Wine running as root deletes
