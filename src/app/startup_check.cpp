@@ -8,6 +8,7 @@
 #include "app/paths.h"
 #include "app/published_version.h"
 #include "app/signed_release.h"
+#include "system/install_transaction.h"
 #include "system/processes.h"
 #include "system/win_error.h"
 
@@ -52,4 +53,12 @@ TStartupDecision RunStartupCheck(TLauncherWindow& window) {
   if (IsProcessRunning(Names::LauncherExe) && runsAsLauncher) KillProcessByName(Names::LauncherExe);
   window.Close();
   return TStartupDecision::Closed;
+}
+
+void UndoInterruptedInstallAtStart() {
+  try {
+    UndoInterruptedInstall(LocalAppDataBase() + Names::ProductFolder);
+  } catch (...) {
+    DebugReportCurrentException(L"undo of an interrupted installation");
+  }
 }

@@ -17,6 +17,7 @@
 #include "system/main_queue.h"
 #include "system/processes.h"
 #include "system/shortcut.h"
+#include "system/win_error.h"
 #include "system/zip_extract.h"
 
 namespace {
@@ -30,6 +31,12 @@ struct TUpdateJob {
   bool Failed = false;
   std::wstring CompletionText;
 };
+
+// Stops the product's own processes: those whose image lies in the product folder.
+void StopProduct(const std::wstring& productFolder) {
+  StopProcessesInFolder(Names::ProductAiExe, productFolder);
+  StopProcessesInFolder(Names::ProductExe, productFolder);
+}
 
 // On the main thread, after every progress report the downloader posted.
 void Complete(TUpdateJob& job) {
@@ -55,8 +62,14 @@ void RunUpdateCommand(TLauncherWindow& window) {
   // the others and never itself.
   if (IsProcessRunning(Names::LauncherExe) && OwnExeName() != Names::LauncherExe)
     KillProcessByNameExcept(Names::LauncherExe, GetCurrentProcessId());
-  if (IsProcessRunning(Names::ProductAiExe)) KillProcessByName(Names::ProductAiExe);
-  if (IsProcessRunning(Names::ProductExe)) KillProcessByName(Names::ProductExe);
+  // The product only where it is installed: a program of the same name elsewhere, or this very
+  // launcher saved under the product's name, keeps running.
+  try {
+    StopProduct(LocalAppDataBase() + Names::ProductFolder);
+  } catch (...) {
+    // No product folder to look in: the check below fails on the same and says so.
+    DebugReportCurrentException(L"stopping the product");
+  }
 
   window.lblStatus.SetText(L"Проверка версии...");
   try {
@@ -125,6 +138,8 @@ void StartUpdateJob(TLauncherWindow& window, const std::wstring& folderLink, con
 void InstallDownloadedUpdate(TLauncherWindow& window) {
   window.lblStatus.SetText(L"Установка...");
   try {
+    // The download may have taken minutes: a product started again meanwhile would hold its files.
+    StopProduct(InstallDir);
     ExtractPackage(PackagePath, InstallDir);
     const std::wstring product = InstallDir + Names::ProductExe;
     CreateDesktopShortcut(product, Names::DesktopShortcut, InstallDir, product);
@@ -132,8 +147,9 @@ void InstallDownloadedUpdate(TLauncherWindow& window) {
     window.lblStatus.SetText(L"Обновление завершено!");
     window.ProgressBar.SetVisible(false);
     const bool relaunchedCopy = OwnExeName() == Names::RelaunchedCopyExe;
-    ShellExecuteW(nullptr, L"open", product.c_str(), relaunchedCopy ? Switches::ProductAfterUpdate : nullptr, nullptr,
-                  SW_SHOWNORMAL);
+    // Started in the product folder, as the shortcut starts it.
+    ShellExecuteW(nullptr, L"open", product.c_str(), relaunchedCopy ? Switches::ProductAfterUpdate : nullptr,
+                  InstallDir.c_str(), SW_SHOWNORMAL);
     window.Close();
   } catch (...) {
     window.lblStatus.SetText(L"Ошибка при распаковке: " + CurrentExceptionText());

@@ -5,12 +5,10 @@
 #include "system/errors.h"
 #include "system/win_error.h"
 
-namespace {
-[[noreturn]] void RaiseFileError(const wchar_t* verb, const std::wstring& path, DWORD code) {
+void RaiseFileError(const wchar_t* verb, const std::wstring& path, DWORD code) {
   throw Exception(std::wstring(L"Cannot ") + verb + L" file \"" + ExpandFileName(path) + L"\". " +
                   SysErrorMessage(code));
 }
-}  // namespace
 
 std::wstring ExpandFileName(const std::wstring& path) {
   wchar_t buffer[MAX_PATH * 4];
@@ -49,6 +47,12 @@ TFileStream TFileStream::Create(const std::wstring& path) {
   return TFileStream(handle, path);
 }
 
+TFileStream TFileStream::CreateNew(const std::wstring& path, const std::wstring& nameInMessage) {
+  HANDLE handle = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) RaiseFileError(L"create", nameInMessage, GetLastError());
+  return TFileStream(handle, path);
+}
+
 TFileStream TFileStream::Open(const std::wstring& path, DWORD share) {
   HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) RaiseFileError(L"open", path, GetLastError());
@@ -57,6 +61,10 @@ TFileStream TFileStream::Open(const std::wstring& path, DWORD share) {
 
 void TFileStream::Close() {
   FHandle.Reset();
+}
+
+void TFileStream::Flush() {
+  if (!FlushFileBuffers(FHandle.Get())) throw Exception(L"Stream write error");
 }
 
 void TFileStream::Write(const void* data, size_t count) {
