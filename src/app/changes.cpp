@@ -35,16 +35,7 @@ std::wstring ChangesPagePath() {
 }
 
 void ShowChanges(const std::wstring& publicLink, Skin::TsWebBrowser& webView) {
-  const std::wstring link = GetDirectDownloadLink(publicLink, L"Changes.txt");
-
-  std::string body;
-  {
-    THttpClient client;
-    TMemoryStream buffer;
-    auto response = client.Get(link, &buffer);
-    CheckResponse(response.get(), L"Загрузка Changes.txt");
-    body = buffer.Data();
-  }
+  const std::string body = GetRemoteFileBytes(publicLink, L"Changes.txt", L"Загрузка Changes.txt");
 
   const std::string page = EncodeUtf8(BuildChangesPage(DecodeNotes(body, DecodeAnsi)));
   const std::wstring path = ChangesPagePath();

@@ -115,6 +115,8 @@ struct Case {
   bool progressIsExact;  // the last report sums to the file size
 };
 
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+
 class DownloaderStandin : public ::testing::TestWithParam<Case> {};
 
 TEST_P(DownloaderStandin, Download) {
@@ -124,8 +126,18 @@ TEST_P(DownloaderStandin, Download) {
   StandinPutFile(kFolder, L"Tandrel.zip", content);
   StandinConfig(c.config);
   // As the program does: the listing's size and checksum go to the downloader with the link.
-  const TRemoteFile file = FindRemoteFile(FolderLink(kFolder), L"Tandrel.zip");
   RemoveLeftovers();
+  TRemoteFile file;
+  try {
+    file = FindRemoteFile(FolderLink(kFolder), L"Tandrel.zip");
+  } catch (const Exception& e) {
+    // Refused by the listing: nothing is asked of the download host.
+    ASSERT_TRUE(c.error) << EncodeUtf8(e.Message());
+    EXPECT_EQ(e.Message().rfind(c.error, 0), 0u) << EncodeUtf8(e.Message());
+    EXPECT_EQ(c.leaves, Leaves::Nothing);
+    EXPECT_TRUE(DownloadRequests().empty());
+    return;
+  }
   if (c.leftovers) {
     WriteFileBytes(Target(), std::string(c.size * 3 + 5, 'T'));
     for (int i = 0; i < 4; ++i) WriteFileBytes(PartPath(i), std::string(c.size * 2 + 3, 'P'));
@@ -252,7 +264,13 @@ const Case kCases[] = {
      false, L"Контрольная сумма скачанного архива (SHA-256) не совпадает с опубликованной", Leaves::Deleted, {}, false},
     {"replaced_after_head", 100000, R"({"replaced": true})", false,
      L"Контрольная сумма скачанного архива (SHA-256) не совпадает с опубликованной", Leaves::Deleted, {}, false},
-    {"no_sha256", 1000, R"({"listing_fields": {"sha256": null}})", false, nullptr, Leaves::Nothing, {}, true},
+    // A plain-HTTP link is taken only with a checksum to hold it to; a malformed checksum is
+    // never taken for none.
+    {"no_sha256_on_plain_http", 1000, R"({"listing_fields": {"sha256": null}})", false,
+     L"Список файлов публичной папки: ссылка на файл Tandrel.zip не защищена (не HTTPS)", Leaves::Nothing, {}, false},
+    {"malformed_sha256", 1000, R"({"listing_fields": {"sha256": "abc"}})", false,
+     L"Список файлов публичной папки: неверная контрольная сумма SHA-256 файла Tandrel.zip", Leaves::Nothing, {},
+     false},
 };
 
 INSTANTIATE_TEST_SUITE_P(Servers, DownloaderStandin, ::testing::ValuesIn(kCases),
