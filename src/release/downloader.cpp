@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <exception>
 #include <memory>
 #include <optional>
@@ -35,6 +36,9 @@ void SetStallGuard(THttpClient& client) {
 #ifdef MORVANE_TEST_HOOKS
   client.StallWindowMs = DownloadStallWindowMs;
   client.StallMinBytes = DownloadStallMinBytes;
+  // The launcher's own tests shorten the window from outside.
+  if (const wchar_t* window = _wgetenv(L"MORVANE_STALL_WINDOW_MS"); window && *window)
+    client.StallWindowMs = static_cast<uint32_t>(_wtoi(window));
 #else
   client.StallWindowMs = kStallWindowMs;
   client.StallMinBytes = kStallMinBytes;

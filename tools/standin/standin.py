@@ -765,6 +765,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 want = min(CHUNK, length - sent)
                 if rate:
                     want = min(want, max(1, rate // 20))
+                if trickle_after is not None:
+                    want = min(want, trickle_after - sent)
                 if close_after is not None:
                     want = min(want, close_after - sent)
                     if want <= 0:
