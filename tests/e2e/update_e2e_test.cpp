@@ -106,6 +106,9 @@ TEST_F(Launcher, FailingListingIsReportedAndCanBeRetried) {
       {"{\"listing_depth\":100000}", L"", L"Ошибка: Ошибка парсинга JSON"},
       {"{\"listing_limit\":1,\"paging_ignores_offset\":true}", L"",
        L"Ошибка: Сервер вернул не ту страницу списка файлов: запрошено смещение 1, получено 0"},
+      // A malformed published checksum of the archive is never taken for none.
+      {"{\"listing_fields_of\":{\"Tandrel.zip\":{\"sha256\":\"abc\"}}}", L"",
+       L"Ошибка: Список файлов публичной папки: неверная контрольная сумма SHA-256 файла Tandrel.zip"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.config);
@@ -228,7 +231,8 @@ TEST_F(Launcher, WrongOrFailedDownloadsEndInTheirMessageWithNothingInstalled) {
     std::wstring expected;
     size_t part3Requests;  // GETs starting inside part 3; 0: not checked
   } cases[] = {
-      {"{\"listing_fields\":{\"sha256\":\"00000000000000000000000000000000000000000000000000000000000000ff\"}}",
+      {"{\"listing_fields_of\":{\"Tandrel.zip\":{\"sha256\":"
+       "\"00000000000000000000000000000000000000000000000000000000000000ff\"}}}",
        checksum, 0},
       {"{\"replaced\":true}", checksum, 0},
       // Part 3 cut on every try: the first request and three more, then its message.

@@ -50,6 +50,7 @@ SWITCHES = {
     "replaced": False,                # GETs not starting at 0 serve another file of the same size
     "head_status": None,              # status of HEAD on the storage host (e.g. 405)
     "listing_fields": {},             # {"size" | "sha256" | ...: value} in file items; null removes it
+    "listing_fields_of": {},          # {"<file name>": {field: value}}: the same for that file only
     "listing_limit": 20,              # page size when the request gives no "limit"
     "paging_ignores_offset": False,   # every page is the first one, whatever "offset" asks
     "listing_depth": 0,               # N > 0: the answer is N nested arrays inside "items"
@@ -532,7 +533,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if res["type"] == "file":
             res["antivirus_status"] = "clean"
             res["file"] = self.direct_link_of(folder, rel, name, st.st_size, mime, media, md5, sha)
-            for k, v in (self.cfg.get("listing_fields") or {}).items():
+            fields = dict(self.cfg.get("listing_fields") or {})
+            fields.update((self.cfg.get("listing_fields_of") or {}).get(name) or {})
+            for k, v in fields.items():
                 if v is None:
                     res.pop(k, None)
                 else:

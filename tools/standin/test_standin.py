@@ -199,6 +199,9 @@ class StandinTest(unittest.TestCase):
         self.config(listing_fields={"sha256": None, "size": 7})
         self.assertNotIn("sha256", items()["big.zip"])
         self.assertEqual(items()["big.zip"]["size"], 7)
+        self.config(listing_fields_of={"big.zip": {"size": 8}})
+        self.assertEqual((items()["big.zip"]["size"], items()["f01.txt"]["size"]), (8, 7))
+        self.config(listing_fields_of=None)
         self.config(listing_fields={}, listing_limit=5, paging_ignores_offset=True)
         page = json.loads(self.listing("F&offset=10")[1])["_embedded"]
         self.assertEqual((page["offset"], page["limit"], len(page["items"])), (0, 5, 5))
