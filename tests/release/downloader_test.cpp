@@ -291,35 +291,12 @@ struct FaultCase {
   uint32_t stallWindowMs;
 };
 
-struct SeenRequest {
-  std::string method, path, range;
-  int status = 0;  // 0: the answer's head was never sent
-};
-
-std::vector<SeenRequest> SeenRequests() {
-  rapidjson::Document log;
-  log.Parse(StandinLog().c_str());
-  std::vector<SeenRequest> out;
-  if (!log.IsArray()) return out;
-  for (const auto& entry : log.GetArray()) {
-    SeenRequest r;
-    r.method = entry["method"].GetString();
-    r.path = entry["path"].GetString();
-    r.path = r.path.substr(0, r.path.find('?'));
-    const auto& headers = entry["headers"];
-    for (auto h = headers.MemberBegin(); h != headers.MemberEnd(); ++h)
-      if (std::string name = h->name.GetString(); name == "Range" || name == "range") r.range = h->value.GetString();
-    if (entry.HasMember("status")) r.status = entry["status"].GetInt();
-    out.push_back(r);
-  }
-  return out;
-}
-
-std::string RequestsText(const std::vector<SeenRequest>& requests) {
+std::string RequestsText(std::vector<TLoggedRequest>& requests) {
   std::string text;
-  for (const SeenRequest& r : requests) {
-    const std::string path = r.path.size() > 24 ? r.path.substr(0, 24) + "..." : r.path;
-    text += "  " + r.method + " " + path + " " + r.range + " -> " + std::to_string(r.status) + "\n";
+  for (TLoggedRequest& r : requests) {
+    std::string path = r.path.substr(0, r.path.find('?'));
+    if (path.size() > 24) path = path.substr(0, 24) + "...";
+    text += "  " + r.method + " " + path + " " + r.headers["range"] + " -> " + std::to_string(r.status) + "\n";
   }
   return text;
 }
@@ -349,7 +326,7 @@ TEST_P(DownloadFaults, ExactFileOrErrorNeverAWrongFile) {
   const Outcome outcome = Download(file, 4);
   DownloadStallWindowMs = kStallWindowMs;
 
-  const std::vector<SeenRequest> log = SeenRequests();
+  std::vector<TLoggedRequest> log = StandinRequests();
   SCOPED_TRACE("requests:\n" + RequestsText(log));
   if (GetEnvironmentVariableW(L"MORVANE_SHOW_REQUESTS", nullptr, 0) > 0)
     std::printf("%s %s\n%s", c.name, published ? "published" : "unpublished", RequestsText(log).c_str());
@@ -373,9 +350,9 @@ TEST_P(DownloadFaults, ExactFileOrErrorNeverAWrongFile) {
 
   std::vector<std::string> storageRanges;
   int heads = 0;
-  for (const SeenRequest& r : log) {
+  for (TLoggedRequest& r : log) {
     if (r.method == "HEAD" && r.path.rfind("/rdisk/", 0) == 0) ++heads;
-    if (r.method == "GET" && r.path.rfind("/rdisk/", 0) == 0) storageRanges.push_back(r.range);
+    if (r.method == "GET" && r.path.rfind("/rdisk/", 0) == 0) storageRanges.push_back(r.headers["range"]);
   }
   if (!c.ranges.empty()) {
     std::sort(storageRanges.begin(), storageRanges.end(),

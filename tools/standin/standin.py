@@ -424,6 +424,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 return value
         return None
 
+    def close_early(self):
+        """Ends the answer here: what was written goes out, then the connection is closed."""
+        self.wfile.flush()
+        self.close_connection = True
+        try:
+            self.connection.shutdown(socket.SHUT_RDWR)
+        except OSError:
+            pass
+
     def reset_after(self, body, n):
         """Sends n bytes of body (its headers already sent), then resets the connection."""
         self.wfile.write(body[:n])
@@ -773,13 +782,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 if close_after is not None:
                     want = min(want, close_after - sent)
                     if want <= 0:
-                        self.wfile.flush()
-                        self.close_connection = True
-                        try:
-                            self.connection.shutdown(socket.SHUT_RDWR)
-                        except OSError:
-                            pass
-                        return
+                        return self.close_early()
                 block = f.read(want)
                 if not block:
                     break
@@ -794,13 +797,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if extra_bytes:
             write(b"X" * extra_bytes)
         if announced_more:
-            self.wfile.flush()
-            self.close_connection = True
-            try:
-                self.connection.shutdown(socket.SHUT_RDWR)
-            except OSError:
-                pass
-            return
+            return self.close_early()
         if framing == "chunked":
             self.wfile.write(b"0\r\n\r\n")
 
