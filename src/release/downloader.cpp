@@ -352,11 +352,11 @@ void TParallelDownloader::UpdatePartProgress(int32_t PartIndex, int64_t Download
   {
     std::lock_guard<std::mutex> lock(FLock);
     if (PartIndex < 0 || PartIndex >= FThreadCount) return;
-    // A part counts only the bytes of its own range, even from a server that sends it the
-    // whole file, so the sum never passes the file.
-    const TPartRange range = static_cast<size_t>(PartIndex) < FRanges.size() ? FRanges[static_cast<size_t>(PartIndex)]
-                                                                             : TPartRange{0, FTotalSize - 1};
-    const int64_t own = std::clamp<int64_t>(Downloaded, 0, range.Length());
+    // Once the ranges are planned, a part counts only the bytes of its own range, even from a
+    // server that sends it the whole file, so the sum never passes the file.
+    int64_t own = std::max<int64_t>(Downloaded, 0);
+    if (static_cast<size_t>(PartIndex) < FRanges.size())
+      own = std::min(own, FRanges[static_cast<size_t>(PartIndex)].Length());
     int64_t& entry = FDownloadedParts[static_cast<size_t>(PartIndex)];
     if (own > entry) entry = own;
     for (int64_t count : FDownloadedParts) sum += count;
