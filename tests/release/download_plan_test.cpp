@@ -1,4 +1,5 @@
 #include "release/download_plan.h"
+#include "release/retry.h"
 
 #include <gtest/gtest.h>
 
@@ -141,6 +142,27 @@ TEST(DownloadPlan, PartHeadIsJudgedBeforeItsBody) {
       EXPECT_EQ(e.Message(), r.message ? r.message : L"");
     }
   }
+}
+
+// The server's wish of when to come back is followed in whole seconds, up to a cap, and never
+// shortens the growing pause.
+TEST(RetryPause, FollowsRetryAfterUpToItsCap) {
+  const struct {
+    const wchar_t* retryAfter;
+    uint32_t ms;
+  } values[] = {
+      {L"", 0}, {L"0", 0}, {L" 2 ", 2000}, {L"10", 10000}, {L"11", kMaxRetryAfterMs},
+      {L"99999999999999999999999", kMaxRetryAfterMs}, {L"-1", 0}, {L"1.5", 0},
+      {L"Wed, 21 Oct 2015 07:28:00 GMT", 0},
+  };
+  for (const auto& v : values) EXPECT_EQ(RetryAfterMs(v.retryAfter), v.ms) << EncodeUtf8(v.retryAfter);
+  EXPECT_EQ(RetryPauseMs(0, 0), 500u);
+  EXPECT_EQ(RetryPauseMs(2, 0), 2000u);
+  EXPECT_EQ(RetryPauseMs(0, 3000), 3000u);
+  EXPECT_EQ(RetryPauseMs(2, 1000), 2000u);
+  EXPECT_EQ(RetryPauseMs(1, 60000), kMaxRetryAfterMs);
+  for (int status : {408, 429, 500, 502, 503, 504}) EXPECT_TRUE(IsPassingStatus(status)) << status;
+  for (int status : {200, 206, 400, 403, 404, 416, 501}) EXPECT_FALSE(IsPassingStatus(status)) << status;
 }
 
 TEST(DownloadPlan, ThrottleWrapsAround) {
