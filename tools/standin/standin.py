@@ -77,7 +77,7 @@ SWITCHES = {
     "wrong_range_once": {},           # {"part<i>": S}: the first 206 of that range serves its length from
                                       # byte S under a Content-Range that says so
     "length_plus_once": {},           # {"part<i>": N}: the first 206 of that range announces N bytes more
-                                      # than it sends, then closes
+                                      # than it sends, then closes (chunked or close-delimited: keeps silent instead)
     "framing": "length",              # "length" | "close" | "chunked": how file GET bodies are delimited
     "trickle_once": {},               # {"part<i>": N}: the first request of that range sends N bytes,
                                       # then one byte every 200 ms
@@ -433,6 +433,17 @@ class Handler(http.server.BaseHTTPRequestHandler):
         except OSError:
             pass
 
+    def hold_silent(self):
+        """Ends nothing: what was written goes out, then the connection stays silent until the
+        client leaves (at most 90 s)."""
+        self.wfile.flush()
+        self.close_connection = True
+        self.connection.settimeout(90)
+        try:
+            self.connection.recv(1)
+        except OSError:
+            pass
+
     def reset_after(self, body, n):
         """Sends n bytes of body (its headers already sent), then resets the connection."""
         self.wfile.write(body[:n])
@@ -611,14 +622,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             if switch == "redirect_cut_once":
                 return self.reset_after(page, int(cut))
             self.wfile.write(page[:int(cut)])
-            self.wfile.flush()
-            self.close_connection = True
-            self.connection.settimeout(90)
-            try:
-                self.connection.recv(1)  # returns when the client closes, or times out
-            except OSError:
-                pass
-            return
+            return self.hold_silent()
         hops = int(cfg.get("redirects") or 0)
         if hops > 0:
             location = "/_hop/1/%d/%s?%s" % (hops, token, query)
@@ -796,6 +800,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
                         time.sleep(ahead)
         if extra_bytes:
             write(b"X" * extra_bytes)
+        if announced_more and framing in ("chunked", "close"):
+            return self.hold_silent()
         if announced_more:
             return self.close_early()
         if framing == "chunked":

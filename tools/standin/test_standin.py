@@ -282,6 +282,17 @@ class StandinTest(unittest.TestCase):
             answer, body = self.follow("GET", url, {"Range": "bytes=100-199"})
             self.assertEqual((answer.getheader("Content-Length"), body), (None, DATA[100:200]))
             self.assertEqual(answer.getheader("Transfer-Encoding"), "chunked" if framing == "chunked" else None)
+        # Chunked and announced longer: every byte, then no last chunk and silence.
+        self.config(framing="chunked", length_plus_once={"100": 1})
+        storage = urllib.parse.urlsplit(self.request("GET", url, {"Range": "bytes=100-199"})[0].getheader("Location"))
+        conn = http.client.HTTPConnection("127.0.0.1", storage.port, timeout=1)
+        conn.request("GET", storage.path + "?" + storage.query, headers={"Range": "bytes=100-199"})
+        answer = conn.getresponse()
+        self.assertEqual(answer.read1(1000), DATA[100:200])
+        with self.assertRaises(OSError):
+            answer.read1(1000)
+        conn.close()
+        self.config(length_plus_once=None)
         self.config(framing="chunked", close_after={"100": 10})
         try:
             self.follow("GET", url, {"Range": "bytes=100-199"})
