@@ -351,8 +351,18 @@ TEST_F(StandinTest, PausesOnTheMainThreadRunTheQueue) {
   MainQueue::RunPending();
 }
 
-// Bodies kept in memory stop at the client's cap.
+// Bodies kept in memory stop at the client's cap, and a redirect's page, which is read and
+// dropped, at its own.
 TEST_F(StandinTest, BodiesInMemoryStopAtTheirCap) {
+  const std::wstring redirect = StandinUrl() + L"/_test/status?code=302&location=/_test/echo&size=";
+  THttpClient follower;
+  EXPECT_EQ(follower.Get(redirect + IntToStr(kMaxRedirectPage))->StatusCode, 200);
+  EXPECT_EQ(ResultOrMessage([&] { return IntToStr(follower.Get(redirect + IntToStr(kMaxRedirectPage + 1))->StatusCode); }),
+            L"Страница перенаправления длиннее 65536 байт");
+  // With a sink, only the final answer's body reaches it.
+  TMemoryStream sink;
+  follower.Get(redirect + L"300", &sink);
+  EXPECT_EQ(sink.Data().rfind("{", 0), 0u) << sink.Data().substr(0, 40);
   THttpClient client;
   client.MaxBodyBytes = 1000;
   const std::wstring url = StandinUrl() + L"/_test/status?code=200&body=" + std::wstring(1000, L'x');

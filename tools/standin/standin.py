@@ -848,12 +848,17 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 extra.append(("Set-Cookie", "r%d=v%d; Path=/" % (step, step)))
             return self.send_body(code, b"", "text/html", extra)
         if name == "status":
-            # code, reason (may be empty: no reason phrase), type, body, encoding, location.
+            # code, reason (may be empty: no reason phrase), type, body (repeated to size bytes),
+            # encoding, location.
             code = int(self.param("code", "200"))
             reason = self.param("reason")
             body = (self.param("body", "") or "").encode("utf-8")
             if self.param("body_hex"):
                 body = bytes.fromhex(self.param("body_hex"))
+            if self.param("size") is not None:
+                size = int(self.param("size"))
+                body = (body or b"x") * (size // max(1, len(body or b"x")) + 1)
+                body = body[:size]
             encoding = self.param("encoding")
             extra = []
             if encoding:
