@@ -37,16 +37,7 @@ std::wstring ChangesPagePath() {
 }
 
 void ShowChanges(const std::wstring& publicLink, Skin::TsWebBrowser& webView, const std::wstring& expectedSha256) {
-  const std::wstring link = GetDirectDownloadLink(publicLink, L"Changes.txt");
-
-  std::string body;
-  {
-    THttpClient client;
-    TMemoryStream buffer;
-    auto response = client.Get(link, &buffer);
-    CheckResponse(response.get(), L"Загрузка Changes.txt");
-    body = buffer.Data();
-  }
+  const std::string body = GetRemoteFileBytes(publicLink, L"Changes.txt", L"Загрузка Changes.txt");
   if (!expectedSha256.empty()) {
     TSha256 hash;
     hash.Update(body.data(), body.size());

@@ -114,7 +114,7 @@ unsigned CodePageByName(std::wstring_view name) {
   return 0;
 }
 
-std::string InflateBody(std::string_view body, bool gzip) {
+std::string InflateBody(std::string_view body, bool gzip, size_t maxSize) {
   z_stream z{};
   if (inflateInit2(&z, gzip ? 16 + MAX_WBITS : MAX_WBITS) != Z_OK) throw Exception(L"Error decompressing data");
   std::string out;
@@ -127,7 +127,13 @@ std::string InflateBody(std::string_view body, bool gzip) {
     z.avail_out = sizeof buffer;
     rc = inflate(&z, Z_NO_FLUSH);
     if (rc != Z_OK && rc != Z_STREAM_END) break;
-    out.append(buffer, sizeof buffer - z.avail_out);
+    const size_t produced = sizeof buffer - z.avail_out;
+    if (produced > maxSize - out.size()) {
+      inflateEnd(&z);
+      throw Exception(FormatMessageText(L"Распакованный ответ сервера длиннее %d байт",
+                                        {IntToStr(static_cast<int64_t>(maxSize))}));
+    }
+    out.append(buffer, produced);
     if (rc == Z_OK && z.avail_in == 0 && z.avail_out != 0) break;  // cut short
   }
   inflateEnd(&z);

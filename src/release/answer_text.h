@@ -15,8 +15,12 @@ std::optional<std::wstring> CharsetOf(std::wstring_view contentType);
 // The Windows code page of a charset name (letter case ignored); 0 when the name is unknown.
 unsigned CodePageByName(std::wstring_view name);
 
-// The inflated body: gzip format when gzip, zlib format otherwise. Raises on broken data.
-std::string InflateBody(std::string_view body, bool gzip);
+// The most bytes an answer may inflate to; far above any real listing or text.
+constexpr size_t kMaxInflatedBody = 64 * 1024 * 1024;
+
+// The inflated body: gzip format when gzip, zlib format otherwise. Raises on broken data, and
+// on a body that inflates past maxSize.
+std::string InflateBody(std::string_view body, bool gzip, size_t maxSize = kMaxInflatedBody);
 
 // Decodes bytes of a code page other than UTF-8 and UTF-16/32 (on Windows the system does).
 using TCodePageDecoder = std::function<std::wstring(unsigned codePage, std::string_view bytes)>;

@@ -97,15 +97,10 @@ bool ParseContentRange(std::wstring_view text, int64_t& first, int64_t& last, in
 
 }  // namespace
 
-TPartOutcome CheckPart(int status, std::wstring_view contentRange, int64_t received, const TPartRange& range,
-                       int64_t totalSize) {
-  const bool wholeRange = range.StartByte == 0 && range.EndByte == totalSize - 1;
-  if (status != 206) {
-    // Any other success carries the whole file.
-    if (received != totalSize) RaiseLength(received, totalSize);
-    return wholeRange ? TPartOutcome::Range : TPartOutcome::WholeFile;
-  }
-  if (!contentRange.empty()) {
+int64_t JudgePartHead(int status, std::wstring_view contentRange, std::wstring_view contentLength,
+                      const TPartRange& range, int64_t totalSize) {
+  int64_t expected = totalSize;
+  if (status == 206) {
     int64_t first = 0, last = 0, total = 0;
     const bool parsed = ParseContentRange(contentRange, first, last, total);
     if (!parsed || first != range.StartByte || last != range.EndByte || (total >= 0 && total != totalSize)) {
@@ -113,7 +108,20 @@ TPartOutcome CheckPart(int status, std::wstring_view contentRange, int64_t recei
                                         {std::wstring(contentRange), IntToStr(range.StartByte),
                                          IntToStr(range.EndByte), IntToStr(totalSize)}));
     }
+    expected = range.Length();
   }
-  if (received != range.Length()) RaiseLength(received, range.Length());
-  return TPartOutcome::Range;
+  if (!contentLength.empty()) {
+    const int64_t length = ParseContentLength(contentLength);
+    if (length != expected)
+      throw Exception(FormatMessageText(L"сервер объявил %s байт вместо %d", {std::wstring(contentLength), IntToStr(expected)}));
+  }
+  return expected;
+}
+
+TPartOutcome CheckPart(int status, std::wstring_view contentRange, int64_t received, const TPartRange& range,
+                       int64_t totalSize) {
+  const bool wholeRange = range.StartByte == 0 && range.EndByte == totalSize - 1;
+  const int64_t expected = JudgePartHead(status, contentRange, L"", range, totalSize);
+  if (received != expected) RaiseLength(received, expected);
+  return status == 206 || wholeRange ? TPartOutcome::Range : TPartOutcome::WholeFile;
 }

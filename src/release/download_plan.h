@@ -41,6 +41,15 @@ enum class TPartOutcome {
   WholeFile,  // the whole file, answered with 200 by a server that ignores "Range"
 };
 
+// Judges the head of a part's answer before any of its body is written: status, its
+// "Content-Range" and "Content-Length" headers (empty when absent), the requested range and the
+// size of the whole file. A 206 must name exactly the requested range and the file's size; any
+// other success is the whole file. Returns the body length the answer must deliver; raises
+// Exception with a Russian message (without the part prefix) for an answer that carries other
+// bytes.
+int64_t JudgePartHead(int status, std::wstring_view contentRange, std::wstring_view contentLength,
+                      const TPartRange& range, int64_t totalSize);
+
 // Judges a finished part: status (2xx), its "Content-Range" header (may be empty), the bytes in
 // the part file, the requested range and the size of the whole file. Raises Exception with a
 // Russian message (without the part prefix) when the part holds anything else.

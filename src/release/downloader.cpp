@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <exception>
 #include <memory>
 #include <optional>
@@ -21,18 +22,27 @@
 #ifdef MORVANE_TEST_HOOKS
 std::function<void(int32_t)> DownloadWorkerStartHook;
 std::function<void(double)> DownloadMergeTimeHook;
+uint32_t DownloadStallWindowMs = kStallWindowMs;
+int64_t DownloadStallMinBytes = kStallMinBytes;
 #endif
 
 namespace {
 
 constexpr size_t kMergeBufferSize = 1048576;
 constexpr uint32_t kProgressIntervalMs = 100;
-constexpr int64_t kRedirectBodyAllowance = 65536;
 constexpr wchar_t kWorkerUserAgent[] = L"Mozilla/5.0 (Windows NT 10.0; Win64; x64)";
 
-// Statuses of a server that is busy or briefly broken: asked again.
-bool IsPassingStatus(int status) {
-  return status == 408 || status == 429 || status == 500 || status == 502 || status == 503 || status == 504;
+void SetStallGuard(THttpClient& client) {
+#ifdef MORVANE_TEST_HOOKS
+  client.StallWindowMs = DownloadStallWindowMs;
+  client.StallMinBytes = DownloadStallMinBytes;
+  // The launcher's own tests shorten the window from outside.
+  if (const wchar_t* window = _wgetenv(L"MORVANE_STALL_WINDOW_MS"); window && *window)
+    client.StallWindowMs = static_cast<uint32_t>(_wtoi(window));
+#else
+  client.StallWindowMs = kStallWindowMs;
+  client.StallMinBytes = kStallMinBytes;
+#endif
 }
 
 int64_t FileLength(const std::wstring& path) {
@@ -168,6 +178,10 @@ void TParallelDownloader::Start() {
     FLeadHash->Restart();
   }
   const std::vector<TPartRange> ranges = PlanRanges(FTotalSize, FThreadCount);
+  {
+    std::lock_guard<std::mutex> lock(FLock);
+    FRanges = ranges;
+  }
 
   std::vector<std::unique_ptr<TDownloadPartThread>> workers;
   workers.reserve(ranges.size());
@@ -213,14 +227,43 @@ void TParallelDownloader::Start() {
 #endif
 }
 
-int64_t TParallelDownloader::GetRemoteFileSize(const std::wstring& url) {
+int64_t TParallelDownloader::AskRemoteFileSize(const std::wstring& url, bool& refused, bool& passing) {
+  refused = passing = false;
   THttpClient client;
-  const std::unique_ptr<THttpResponse> response = client.Head(url);
-  // HEAD is not something every download host answers: a refused one, or one without a
-  // usable length, leaves the size to the listing.
-  const bool refused = response->StatusCode == 405 || response->StatusCode == 501;
-  if (!refused || FExpectedSize <= 0) CheckResponse(response.get(), L"HEAD запрос для определения размера");
-  const int64_t size = refused ? -1 : ParseContentLength(response->Header(L"Content-Length"));
+  std::unique_ptr<THttpResponse> response;
+  try {
+    response = client.Head(url);
+  } catch (const ETransferError&) {
+    passing = true;
+    throw;
+  }
+  // HEAD is not something every download host answers: a refused one leaves the size to the
+  // listing.
+  const int status = response->StatusCode;
+  refused = status == 403 || status == 405 || status == 501;
+  if (refused && FExpectedSize > 0) return -1;
+  passing = IsPassingStatus(status);
+  CheckResponse(response.get(), L"HEAD запрос для определения размера");
+  return ParseContentLength(response->Header(L"Content-Length"));
+}
+
+int64_t TParallelDownloader::GetRemoteFileSize(const std::wstring& url) {
+  int64_t size = -1;
+  for (int attempt = 0;; ++attempt) {
+    bool refused = false, passing = false;
+    try {
+      size = AskRemoteFileSize(url, refused, passing);
+      break;
+    } catch (...) {
+      // A passing failure is asked again; after the last try the listing's size serves.
+      if (!passing) throw;
+      if (attempt == kPartRetries) {
+        if (FExpectedSize > 0) break;
+        throw;
+      }
+    }
+    Sleep(RetryPauseMs(attempt, 0));
+  }
   if (size > 0 && FExpectedSize > 0 && size != FExpectedSize)
     throw Exception(FormatMessageText(L"Размер файла на сервере (%d байт) не совпадает с опубликованным (%d байт)",
                                       {IntToStr(size), IntToStr(FExpectedSize)}));
@@ -309,8 +352,13 @@ void TParallelDownloader::UpdatePartProgress(int32_t PartIndex, int64_t Download
   {
     std::lock_guard<std::mutex> lock(FLock);
     if (PartIndex < 0 || PartIndex >= FThreadCount) return;
+    // Once the ranges are planned, a part counts only the bytes of its own range, even from a
+    // server that sends it the whole file, so the sum never passes the file.
+    int64_t own = std::max<int64_t>(Downloaded, 0);
+    if (static_cast<size_t>(PartIndex) < FRanges.size())
+      own = std::min(own, FRanges[static_cast<size_t>(PartIndex)].Length());
     int64_t& entry = FDownloadedParts[static_cast<size_t>(PartIndex)];
-    if (Downloaded > entry) entry = Downloaded;
+    if (own > entry) entry = own;
     for (int64_t count : FDownloadedParts) sum += count;
   }
   if (FOnProgress) FOnProgress(this, sum, FTotalSize);
@@ -347,7 +395,7 @@ void TDownloadPartThread::Execute() {
     for (int attempt = 0;; ++attempt) {
       if (TryOnce(part, lastError)) return;
       if (attempt == kPartRetries) throw Exception(lastError);
-      Sleep(kPartRetryPauseMs[attempt]);
+      Sleep(RetryPauseMs(attempt, FRetryAfterMs));
     }
   } catch (...) {
     RecordFailure(CurrentExceptionText());
@@ -357,38 +405,42 @@ void TDownloadPartThread::Execute() {
 bool TDownloadPartThread::TryOnce(TFileStream& part, std::wstring& lastError) {
   const int64_t total = FDownloader ? FDownloader->FTotalSize : FEndByte + 1;
   const bool wholeRange = FStartByte == 0 && FEndByte == total - 1;
+  TPartSink sink(part);
+  if (FPartIndex == 0 && FDownloader) sink.Hash = FDownloader->FLeadHash.get();
   // What the part file still lacks: of the range, or of the whole file once the server has
-  // answered with all of it.
+  // answered with all of it. Every byte in it came from an answer whose head named exactly
+  // those bytes; a part is done only when such an answer also ended its body, so one that
+  // holds every byte here had its last answer fail: its last byte is asked again.
+  const int64_t needed = FWholeFile ? total : FEndByte - FStartByte + 1;
+  if (part.Size() >= needed) sink.SetSize(needed - 1);
   const int64_t have = part.Size();
   const TPartRange rest{(FWholeFile ? 0 : FStartByte) + have, FWholeFile ? total - 1 : FEndByte};
-  if (rest.Length() <= 0) {
-    // Everything arrived before the connection failed.
-    DoProgress(have);
-    return true;
-  }
 
   THttpClient client;
   client.UserAgent = kWorkerUserAgent;
   client.CustomHeaders = {{L"Range", RangeHeaderValue(rest)}};
+  SetStallGuard(client);
   client.OnReceiveData = [this](void* Sender, int64_t AContentLength, int64_t AReadCount, bool& AAbort) {
     ReceiveData(Sender, AContentLength, AReadCount, AAbort);
   };
-  TPartSink sink(part);
-  if (FPartIndex == 0 && FDownloader) sink.Hash = FDownloader->FLeadHash.get();
-  // Until the final answer is in, the sink takes the bodies of redirects (cut again after
-  // each): small pages, which a short range must not refuse.
-  sink.Limit = have + std::max<int64_t>(rest.Length(), kRedirectBodyAllowance);
+  sink.Limit = have + rest.Length();
   bool final = false;
+  int64_t expected = -1;  // the body length the judged head promised
+  FRetryAfterMs = 0;
+  // The head is judged before the first byte of the body reaches the part file.
   client.OnResponseHead = [&](const THttpResponse& response) {
     const int status = response.StatusCode;
     if (status < 200 || status > 299) {
       final = !IsPassingStatus(status);
+      FRetryAfterMs = RetryAfterMs(response.Header(L"Retry-After"));
       throw Exception(FormatMessageText(L"HTTP %d: %s", {IntToStr(status), response.StatusText}));
     }
     if (status == 206) {
-      sink.Limit = have + rest.Length();
+      expected = JudgePartHead(status, response.Header(L"Content-Range"), response.Header(L"Content-Length"), rest,
+                               total);
       return;
     }
+    expected = JudgePartHead(status, L"", response.Header(L"Content-Length"), rest, total);
     // A server that ignores "Range" sends the whole file: it replaces what the part held.
     sink.SetSize(0);
     sink.Seek(0);
@@ -403,18 +455,21 @@ bool TDownloadPartThread::TryOnce(TFileStream& part, std::wstring& lastError) {
   try {
     response = client.Get(FUrl, &sink);
   } catch (...) {
-    // A cut connection, a time-out or a passing server error: worth another try.
+    // A cut connection, a time-out, a stall, a head for other bytes or a passing server
+    // error: worth another try, from the bytes judged so far.
     if (final || sink.Refused) throw;
     lastError = CurrentExceptionText();
+    DoProgress(part.Size());
     return false;
   }
   const int64_t received = part.Size();
   DoProgress(received);
-  // A part counts only when it holds exactly what it asked for (or, from a server that
-  // ignores "Range", exactly the whole file).
-  const TPartRange asked = response->StatusCode == 206 ? rest : TPartRange{0, total - 1};
-  const int64_t arrived = response->StatusCode == 206 ? received - have : received;
-  CheckPart(response->StatusCode, response->Header(L"Content-Range"), arrived, asked, total);
+  // A body that ended short is a cut whatever its framing: resumed.
+  const int64_t arrived = received - (response->StatusCode == 206 ? have : 0);
+  if (arrived < expected) {
+    lastError = FormatMessageText(L"получено %d байт вместо %d", {IntToStr(arrived), IntToStr(expected)});
+    return false;
+  }
   return true;
 }
 
@@ -432,9 +487,12 @@ void TDownloadPartThread::ReceiveData(void*, int64_t, int64_t AReadCount, bool&)
   }
 }
 
+// Downloaded: bytes in the part file, each from an answer whose head was judged. Counted as
+// bytes of the part's own range: from a whole-file answer only those at or past its start.
 void TDownloadPartThread::DoProgress(int64_t Downloaded) {
   TParallelDownloader* downloader = FDownloader;
   if (!downloader) return;
+  if (FWholeFile) Downloaded -= FStartByte;
   const int32_t index = FPartIndex;
   MainQueue::Post([downloader, index, Downloaded] { downloader->UpdatePartProgress(index, Downloaded); });
 }

@@ -21,6 +21,9 @@
 #include <thread>
 #include <vector>
 
+#include "release/download_plan.h"
+#include "release/retry.h"
+
 using TParallelProgressEvent = std::function<void(void* Sender, int64_t Downloaded, int64_t Total)>;
 
 class TDownloadPartThread;
@@ -56,6 +59,9 @@ class TParallelDownloader {
   friend class TDownloadPartThread;
 
   int64_t GetRemoteFileSize(const std::wstring& url);
+  // One HEAD: the size it gives (-1: none), or the reason to fall back to the listing's size
+  // in refused; raises when asking again may help (transfer), else a final failure.
+  int64_t AskRemoteFileSize(const std::wstring& url, bool& refused, bool& passing);
   std::wstring GetPartFileName(int32_t index) const;
   void MergeParts();
   // The target made of one part file that holds the whole file; every part file is deleted.
@@ -77,6 +83,7 @@ class TParallelDownloader {
   int32_t FThreadCount;
   int64_t FTotalSize = 0;
   std::vector<int64_t> FDownloadedParts;
+  std::vector<TPartRange> FRanges;
   std::vector<std::wstring> FPartFiles;
   TParallelProgressEvent FOnProgress;
   std::wstring FError;
@@ -87,9 +94,12 @@ class TParallelDownloader {
 };
 
 // One part: a ranged GET into the part file, on a thread of its own that starts as soon as the
-// object is constructed. A transport failure or a passing server error (408, 429, 500, 502,
-// 503, 504) is retried up to kPartRetries times after growing pauses, each time for the bytes
-// the part file still lacks. Its creator waits for it and then destroys it.
+// object is constructed. A transport failure, a stalled or short body, an answer for other
+// bytes than asked, or a passing server error (408, 429, 500, 502, 503, 504) is retried up to
+// kPartRetries times after growing pauses, each time for the bytes the part file still lacks.
+// Bytes go into the part file only from an answer whose head was judged to carry exactly them,
+// and the part is done only when such an answer delivered its whole body. Its creator waits
+// for it and then destroys it.
 class TDownloadPartThread final {
  public:
   // Raises when the thread cannot be started.
@@ -122,14 +132,19 @@ class TDownloadPartThread final {
   uint32_t FLastUpdateTick = 0;
   int64_t FResumeBase = 0;  // bytes already in the part file when the current request began
   bool FWholeFile = false;
+  uint32_t FRetryAfterMs = 0;  // the last answer's "Retry-After", in ms; 0 when none
   std::thread FThread;
 };
 
-// Further tries of a part after its first, and the pause before each of them.
-constexpr int kPartRetries = 3;
-constexpr uint32_t kPartRetryPauseMs[kPartRetries] = {500, 1000, 2000};
+// The stall guard of the parts: fewer than kStallMinBytes in kStallWindowMs cut the request,
+// which is then resumed like any other cut.
+constexpr uint32_t kStallWindowMs = 30000;
+constexpr int64_t kStallMinBytes = 1024;
 
 #ifdef MORVANE_TEST_HOOKS
+// The stall guard's window and threshold as the workers use them (tests shorten the window).
+extern uint32_t DownloadStallWindowMs;
+extern int64_t DownloadStallMinBytes;
 // Called with the part index just before a worker's thread is started; a test makes it raise
 // to stand for a thread that cannot be created.
 extern std::function<void(int32_t)> DownloadWorkerStartHook;

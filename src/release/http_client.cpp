@@ -52,7 +52,7 @@ std::wstring WinHttpErrorText(DWORD code) {
 }
 
 [[noreturn]] void RaiseTransport(const wchar_t* pattern, DWORD code) {
-  throw Exception(FormatMessageText(pattern, {IntToStr(static_cast<int64_t>(code)), WinHttpErrorText(code)}));
+  throw ETransferError(FormatMessageText(pattern, {IntToStr(static_cast<int64_t>(code)), WinHttpErrorText(code)}));
 }
 
 // Wine's WinHTTP checks the server's certificate like Windows' but then reports every rejected
@@ -250,18 +250,30 @@ struct TBodyRead {
   bool Aborted = false;  // the handler stopped the transfer
 };
 
-TBodyRead ReadBody(HINTERNET request, const TOperation& op, THttpResponse& response, bool notify,
+// Where a body goes: the sink, the answer (up to the client's cap), or nowhere (a redirect's
+// page, read to its end so the connection is left clean, up to its own cap).
+enum class TBodyTarget { Sink, Answer, Drop };
+
+TBodyRead ReadBody(HINTERNET request, const TOperation& op, THttpResponse& response, TBodyTarget target,
                    int64_t contentLength) {
   TBodyRead result;
+  const bool notify = target != TBodyTarget::Drop && response.StatusCode < 300;
+  const int64_t cap = target == TBodyTarget::Answer ? op.Client->MaxBodyBytes
+                      : target == TBodyTarget::Drop ? kMaxRedirectPage
+                                                    : -1;
   if (notify) Notify(op.Client, contentLength, 0, result.Aborted);
   // Small answers get a block of their announced size.
   std::vector<char> block(contentLength >= 0 ? static_cast<size_t>(std::clamp<int64_t>(contentLength, 4096, kBlockSize))
                                              : kBlockSize);
+  const uint32_t window = op.Client->StallWindowMs;
+  ULONGLONG windowBegun = GetTickCount64();
+  int64_t windowBytes = 0;
   bool ended = false;
   while (!ended && !result.Aborted) {
     size_t filled = 0;
     DWORD failure = ERROR_SUCCESS;
     const ULONGLONG begun = GetTickCount64();
+    bool stalled = false;
     while (filled < block.size()) {
       DWORD available = 0, read = 0;
       if (!WinHttpQueryDataAvailable(request, &available)) {
@@ -282,17 +294,34 @@ TBodyRead ReadBody(HINTERNET request, const TOperation& op, THttpResponse& respo
         break;
       }
       filled += read;
-      if (GetTickCount64() - begun >= kBlockWaitMs) break;
+      windowBytes += read;
+      const ULONGLONG now = GetTickCount64();
+      if (window != 0 && now - windowBegun >= window) {
+        if (windowBytes < op.Client->StallMinBytes) {
+          stalled = true;
+          break;
+        }
+        windowBegun = now;
+        windowBytes = 0;
+      }
+      if (now - begun >= kBlockWaitMs) break;
     }
+    if (cap >= 0 && result.Received + static_cast<int64_t>(filled) > cap)
+      throw Exception(FormatMessageText(target == TBodyTarget::Drop ? L"Страница перенаправления длиннее %d байт"
+                                                                   : L"Ответ сервера длиннее %d байт",
+                                        {IntToStr(cap)}));
     // What arrived before a failure is kept, as if it had been written as it came.
     if (filled > 0) {
-      if (op.Sink)
+      if (target == TBodyTarget::Sink)
         op.Sink->Write(block.data(), filled);
-      else
+      else if (target == TBodyTarget::Answer)
         response.Body.append(block.data(), filled);
       result.Received += static_cast<int64_t>(filled);
     }
     if (failure != ERROR_SUCCESS) RaiseTransport(L"Error reading data: (%d) %s", failure);
+    if (stalled)
+      throw ETransferError(FormatMessageText(L"Сервер передаёт данные слишком медленно: меньше %d байт за %d мс",
+                                             {IntToStr(op.Client->StallMinBytes), IntToStr(static_cast<int64_t>(window))}));
     if (filled > 0 && notify) Notify(op.Client, contentLength, result.Received, result.Aborted);
   }
   return result;
@@ -300,7 +329,6 @@ TBodyRead ReadBody(HINTERNET request, const TOperation& op, THttpResponse& respo
 
 std::unique_ptr<THttpResponse> Run(const TOperation& op, const std::wstring& startUrl) {
   const std::wstring agent = op.Client->UserAgent.empty() ? std::wstring(kDefaultUserAgent) : op.Client->UserAgent;
-  const int64_t sinkStart = op.Sink ? op.Sink->Position() : 0;
   std::wstring url = startUrl;
   int redirects = 0;
   for (;;) {
@@ -311,7 +339,11 @@ std::unique_ptr<THttpResponse> Run(const TOperation& op, const std::wstring& sta
     // A session per request, so that every hop of a redirect chain gets the proxy for its URL.
     Sys::TWinHttpHandle session(OpenSession(agent, CachedProxyChoice(url, *parts, agent)));
     if (!session) RaiseTransport(L"Error opening request: (%d) %s", GetLastError());
-    WinHttpSetTimeouts(session.Get(), kTimeoutMs, kTimeoutMs, kTimeoutMs, kTimeoutMs);
+    // With a stall guard, a server silent for its whole window fails at once.
+    const int stepTimeout = op.Client->StallWindowMs != 0
+                                ? static_cast<int>(std::min<uint32_t>(op.Client->StallWindowMs, kTimeoutMs))
+                                : kTimeoutMs;
+    WinHttpSetTimeouts(session.Get(), kTimeoutMs, kTimeoutMs, stepTimeout, stepTimeout);
 
     Sys::TWinHttpHandle connection(WinHttpConnect(session.Get(), parts->Host.c_str(), static_cast<INTERNET_PORT>(parts->Port), 0));
     if (!connection) RaiseTransport(L"Error opening request: (%d) %s", GetLastError());
@@ -372,9 +404,9 @@ std::unique_ptr<THttpResponse> Run(const TOperation& op, const std::wstring& sta
     if (!redirect && op.Client->OnResponseHead) op.Client->OnResponseHead(*response);
 
     if (op.Verb != std::wstring_view(L"HEAD")) {
-      const bool notify = response->StatusCode < 300;
       const int64_t contentLength = ParseContentLength(response->Header(L"Content-Length"));
-      const TBodyRead body = ReadBody(request.Get(), op, *response, notify, contentLength);
+      const TBodyTarget target = redirect ? TBodyTarget::Drop : op.Sink ? TBodyTarget::Sink : TBodyTarget::Answer;
+      const TBodyRead body = ReadBody(request.Get(), op, *response, target, contentLength);
       // An answer that ends before its announced length is a broken transfer, never a complete
       // body: Wine's WinHTTP reports a connection closed early as the end of the body.
       if (!redirect && !body.Aborted && contentLength >= 0 && body.Received < contentLength &&
@@ -383,10 +415,6 @@ std::unique_ptr<THttpResponse> Run(const TOperation& op, const std::wstring& sta
     }
 
     if (!redirect) return response;
-    if (op.Sink) {
-      op.Sink->SetSize(sinkStart);
-      op.Sink->Seek(sinkStart);
-    }
     const std::wstring next = ResolveLocation(url, location);
     // Once secure, the chain stays secure: a plain-HTTP hop would hand the answer to anyone on
     // the way.

@@ -84,15 +84,22 @@ int64_t WholeNumber(const TValue& embedded, const char* name) {
   return n;
 }
 
-// The published SHA-256 of an entry: 64 hex digits, given in lower case; empty otherwise.
-std::wstring Sha256Text(const TValue& item) {
+// The published SHA-256 of an entry: 64 hex digits, given in lower case; empty when the entry
+// has none (no member, or null). One that is there but not 64 hex digits fails the listing:
+// the file would otherwise be taken unchecked.
+std::wstring Sha256Text(const TValue& item, std::wstring_view name) {
   const TValue* v = Member(item, "sha256");
-  if (!v || !v->IsString() || v->GetStringLength() != 64) return L"";
+  if (!v || v->IsNull()) return L"";
+  auto malformed = [&] {
+    return Exception(FormatMessageText(L"Список файлов публичной папки: неверная контрольная сумма SHA-256 файла %s",
+                                       {std::wstring(name)}));
+  };
+  if (!v->IsString() || v->GetStringLength() != 64) throw malformed();
   std::wstring text;
   for (size_t i = 0; i < 64; ++i) {
     char c = v->GetString()[i];
     if (c >= 'A' && c <= 'F') c = static_cast<char>(c - 'A' + 'a');
-    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return L"";
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) throw malformed();
     text.push_back(static_cast<wchar_t>(c));
   }
   return text;
@@ -160,7 +167,7 @@ TListingPage SearchListing(std::wstring_view text, std::wstring_view wanted) {
       page.Found = true;
       page.Link = MemberText(item, "file", L"file");
       page.Size = WholeNumber(item, "size");
-      page.Sha256 = Sha256Text(item);
+      page.Sha256 = Sha256Text(item, wanted);
       return page;
     }
   }

@@ -20,6 +20,7 @@ struct TListingPage {
   bool Found = false;     // an entry of that name was met (its link may still be empty)
   int64_t Size = -1;       // the entry's "size" in bytes; -1 when the listing gives none
   std::wstring Sha256;     // the entry's "sha256", 64 lower-case hex digits; empty when none
+                           // (a malformed one fails the search)
   bool MoreFollow = false;
   int64_t Offset = -1;     // the answer's own "offset"; -1 when it gives none
   int64_t NextOffset = 0;  // the offset of the next page when MoreFollow
@@ -33,5 +34,7 @@ constexpr int kMaxJsonDepth = 256;
 
 // Searches the answer text for the entry named wanted (exact match, first one wins).
 // Parsed without recursion. Raises with the listing's messages: "Ошибка парсинга JSON", "Invalid class typecast",
-// "Value '%s' not found", "Conversion from %0:s to %1:s is not supported".
+// "Value '%s' not found", "Conversion from %0:s to %1:s is not supported", and for a malformed
+// "sha256" of the wanted entry "Список файлов публичной папки: неверная контрольная сумма SHA-256
+// файла <name>".
 TListingPage SearchListing(std::wstring_view text, std::wstring_view wanted);

@@ -7,6 +7,10 @@
 #include "release/answer_text.h"
 #include "release/http_client.h"
 #include "release/listing.h"
+#include "release/retry.h"
+#include "release/url.h"
+#include "system/pumping_wait.h"
+#include "system/sha256.h"
 #include "system/errors.h"
 #include "system/text.h"
 #include "system/win_error.h"
@@ -20,7 +24,53 @@ std::wstring DecodeWithCodePage(unsigned codePage, std::string_view bytes) {
 
 std::wstring BodyText(const THttpResponse& response) { return ReadAnswerText(response, DecodeWithCodePage); }
 
+// Links that are not HTTPS can be changed on the way; such a file is taken only with the
+// checksum the listing publishes for it.
+void RequireSecureOrHashed(const TRemoteFile& file, const std::wstring& fileName) {
+  const auto parts = ParseHttpUrl(file.Link);
+  if ((!parts || parts->Scheme != L"https") && file.Sha256.empty())
+    throw Exception(FormatMessageText(
+        L"Список файлов публичной папки: ссылка на файл %s не защищена (не HTTPS), а его контрольная сумма не опубликована",
+        {fileName}));
+}
+
+// The answer's body as the file's bytes: inflated when the server compressed it for the way,
+// and held to the checksum the listing publishes, when it does.
+std::string CheckedBytes(const THttpResponse& response, const TRemoteFile& file, const std::wstring& context) {
+  const std::wstring encoding = response.Header(L"Content-Encoding");
+  std::string bytes = !response.Body.empty() && (encoding == L"gzip" || encoding == L"deflate")
+                          ? InflateBody(response.Body, encoding == L"gzip")
+                          : response.Body;
+  if (!file.Sha256.empty()) {
+    TSha256 hash;
+    hash.Update(bytes.data(), bytes.size());
+    if (hash.HexDigest() != file.Sha256)
+      throw Exception(FormatMessageText(L"%s: контрольная сумма (SHA-256) не совпадает с опубликованной", {context}));
+  }
+  return bytes;
+}
+
 }  // namespace
+
+std::unique_ptr<THttpResponse> GetWithRetries(const std::wstring& url, const std::wstring& context) {
+  for (int attempt = 0;; ++attempt) {
+    uint32_t retryAfter = 0;
+    try {
+      THttpClient client;
+      auto response = client.Get(url);
+      if (!IsPassingStatus(response->StatusCode) || attempt == kPartRetries) {
+        CheckResponse(response.get(), context);
+        return response;
+      }
+      retryAfter = RetryAfterMs(response->Header(L"Retry-After"));
+    } catch (const ETransferError&) {
+      if (attempt == kPartRetries) throw;
+    }
+    // On the main thread the window stays alive meanwhile; closing it ends the wait.
+    if (!Sys::PumpingWait(RetryPauseMs(attempt, retryAfter)))
+      throw Exception(FormatMessageText(L"%s: прервано", {context}));
+  }
+}
 
 std::wstring CloudApiRoot() {
 #ifdef MORVANE_TEST_HOOKS
@@ -38,9 +88,7 @@ TRemoteFile FindRemoteFile(const std::wstring& publicLink, const std::wstring& f
   const std::wstring root = CloudApiRoot();
   int64_t offset = 0;
   for (int pages = 1;; ++pages) {
-    THttpClient client;
-    const auto response = client.Get(ListingUrl(root, publicLink, offset));
-    CheckResponse(response.get(), L"Получение списка файлов");
+    const auto response = GetWithRetries(ListingUrl(root, publicLink, offset), L"Получение списка файлов");
     const TListingPage page = SearchListing(BodyText(*response), fileName);
     // A folder larger than one answer: the later pages are asked for while the name is not found.
     if (page.Found || !page.MoreFollow) {
@@ -59,6 +107,7 @@ TRemoteFile FindRemoteFile(const std::wstring& publicLink, const std::wstring& f
     offset = page.NextOffset;
   }
   if (result.Link.empty()) throw Exception(FormatMessageText(L"Файл %s не найден в публичной папке", {fileName}));
+  RequireSecureOrHashed(result, fileName);
   return result;
 }
 
@@ -66,10 +115,16 @@ std::wstring GetDirectDownloadLink(const std::wstring& publicLink, const std::ws
   return FindRemoteFile(publicLink, fileName).Link;
 }
 
+std::string GetRemoteFileBytes(const std::wstring& publicLink, const std::wstring& fileName,
+                               const std::wstring& context) {
+  const TRemoteFile file = FindRemoteFile(publicLink, fileName);
+  return CheckedBytes(*GetWithRetries(file.Link, context), file, context);
+}
+
 std::wstring GetRemoteVersionText(const std::wstring& publicLink, const std::wstring& fileName) {
-  const std::wstring link = GetDirectDownloadLink(publicLink, fileName);
-  THttpClient client;
-  const auto response = client.Get(link);
-  CheckResponse(response.get(), L"Загрузка version.txt");
-  return TrimControlAndSpace(BodyText(*response));
+  const std::wstring context = L"Загрузка version.txt";
+  const TRemoteFile file = FindRemoteFile(publicLink, fileName);
+  const auto response = GetWithRetries(file.Link, context);
+  const std::string bytes = CheckedBytes(*response, file, context);
+  return TrimControlAndSpace(DecodeAnswerText(bytes, response->Header(L"Content-Type"), L"", DecodeWithCodePage));
 }

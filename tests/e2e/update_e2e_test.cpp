@@ -106,6 +106,9 @@ TEST_F(Launcher, FailingListingIsReportedAndCanBeRetried) {
       {"{\"listing_depth\":100000}", L"", L"Ошибка: Ошибка парсинга JSON"},
       {"{\"listing_limit\":1,\"paging_ignores_offset\":true}", L"",
        L"Ошибка: Сервер вернул не ту страницу списка файлов: запрошено смещение 1, получено 0"},
+      // A malformed published checksum of the archive is never taken for none.
+      {"{\"listing_fields_of\":{\"Tandrel.zip\":{\"sha256\":\"abc\"}}}", L"",
+       L"Ошибка: Список файлов публичной папки: неверная контрольная сумма SHA-256 файла Tandrel.zip"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.config);
@@ -184,19 +187,28 @@ TEST_F(Launcher, PartAnswered416FailsTheDownload) {
 TEST_F(Launcher, DownloadsThatRecoverStillInstall) {
   const int64_t size = static_cast<int64_t>(ReadFileBytes(FFolder + L"\\Tandrel.zip").size());
   const int64_t part1 = size / 4;
+  const std::string wholePart1 = "bytes=" + std::to_string(part1) + "-" + std::to_string(2 * part1 - 1);
   struct Case {
     const char* config;
     std::string resumedRange;  // a GET that asks for the rest of a cut part; empty: none
+    const wchar_t* stallWindowMs = nullptr;  // the stall guard's window, when shortened
   } cases[] = {
       // Part 1 cut after 1000 bytes once: its next request starts right after them.
       {"{\"close_once\":{\"part1\":1000}}",
        "bytes=" + std::to_string(part1 + 1000) + "-" + std::to_string(2 * part1 - 1)},
       // The download host refuses HEAD: the listing's size serves.
       {"{\"head_status\":405}", ""},
+      // A redirect's page that stops halfway: none of it counts, part 1 is asked whole again.
+      {"{\"redirect_stall_once\":{\"part1\":100}}", "", L"2000"},
+      // Other bytes than asked, cut or whole: refused on their head, part 1 asked whole again.
+      {"{\"wrong_range_once\":{\"part1\":0},\"close_once\":{\"part1\":100}}", wholePart1},
+      {"{\"wrong_range_once\":{\"part1\":0},\"length_plus_once\":{\"part1\":1}}", wholePart1},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.config);
+    SetEnvironmentVariableW(L"MORVANE_STALL_WINDOW_MS", c.stallWindowMs);
     auto view = PressWith(c.config);
+    SetEnvironmentVariableW(L"MORVANE_STALL_WINDOW_MS", nullptr);
     ASSERT_TRUE(FLauncher.WaitExit(120000)) << EncodeUtf8(view.StatusText());
     EXPECT_EQ(FLauncher.ExitCode(), 0u);
     EXPECT_TRUE(PathExists(ProductDir() + L"Tandrel.exe"));
@@ -219,12 +231,13 @@ TEST_F(Launcher, WrongOrFailedDownloadsEndInTheirMessageWithNothingInstalled) {
     std::wstring expected;
     size_t part3Requests;  // GETs starting inside part 3; 0: not checked
   } cases[] = {
-      {"{\"listing_fields\":{\"sha256\":\"00000000000000000000000000000000000000000000000000000000000000ff\"}}",
+      {"{\"listing_fields_of\":{\"Tandrel.zip\":{\"sha256\":"
+       "\"00000000000000000000000000000000000000000000000000000000000000ff\"}}}",
        checksum, 0},
       {"{\"replaced\":true}", checksum, 0},
       // Part 3 cut on every try: the first request and three more, then its message.
       {"{\"close_after\":{\"part3\":1000}}", L"Ошибка загрузки: Ошибка части 3: Error reading data: ", 4},
-      {"{\"overlong_body\":{\"part2\":100}}", L"Ошибка загрузки: Ошибка части 2: сервер прислал больше данных", 0},
+      {"{\"overlong_body\":{\"part2\":100}}", L"Ошибка загрузки: Ошибка части 2: сервер объявил", 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.config);

@@ -1,12 +1,15 @@
 // Feeds arbitrary answers through the answer-text decoder and the listing search, and the same
-// bytes as a "Location" and a "Set-Cookie" value.
+// bytes as a "Location", a "Set-Cookie", a "Content-Range", a "Content-Length" and a
+// "Retry-After" value.
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
 #include "release/answer_text.h"
 #include "release/cookies.h"
+#include "release/download_plan.h"
 #include "release/listing.h"
+#include "release/retry.h"
 #include "release/url.h"
 #include "system/errors.h"
 #include "system/text.h"
@@ -47,6 +50,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::wstring target = ResolveLocation(L"https://host.example/a/b?c#d", text);
     (void)ParseHttpUrl(target);
     (void)LeavesHttps(L"https://host.example/a", target);
+    try {
+      // A part's head is accepted only for exactly the bytes asked.
+      if (JudgePartHead(206, text, L"", TPartRange{2, 3}, 10) != 2) __builtin_trap();
+      if (JudgePartHead(200, L"", text, TPartRange{2, 3}, 10) != 10) __builtin_trap();
+    } catch (const Exception&) {
+    }
+    if (RetryAfterMs(text) > kMaxRetryAfterMs) __builtin_trap();
     TCookieStore cookies;
     cookies.SetCookie(text, L"host.example", L"/a/b");
     (void)cookies.CookieHeader(L"host.example", L"/a/b", true);

@@ -1,10 +1,12 @@
 #include "release/download_plan.h"
+#include "release/retry.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 
 #include "system/errors.h"
+#include "system/text.h"
 
 namespace {
 
@@ -73,7 +75,6 @@ TEST(DownloadPlan, PartChecks) {
   const TPartRange whole{0, 9};
   const TPartRange high{4 * GiB, 6 * GiB - 1};
   EXPECT_EQ(CheckPart(206, L"bytes 2-3/10", 2, part1, 10), TPartOutcome::Range);
-  EXPECT_EQ(CheckPart(206, L"", 2, part1, 10), TPartOutcome::Range);
   EXPECT_EQ(CheckPart(206, L"bytes 2-3/*", 2, part1, 10), TPartOutcome::Range);
   EXPECT_EQ(CheckPart(206, L"bytes 4294967296-6442450943/8589934595", 2 * GiB, high, 8 * GiB + 3),
             TPartOutcome::Range);
@@ -88,7 +89,8 @@ TEST(DownloadPlan, PartChecks) {
   };
   const Bad bad[] = {
       {206, L"bytes 2-3/10", 1, L"получено 1 байт вместо 2"},          // closed early
-      {206, L"", 10, L"получено 10 байт вместо 2"},                     // the whole file as 206
+      {206, L"", 10, L"получен диапазон \"\" вместо 2-3/10"},              // the whole file as 206
+      {206, L"", 2, L"получен диапазон \"\" вместо 2-3/10"},               // a range it does not name
       {206, L"bytes 4-5/10", 2, L"получен диапазон \"bytes 4-5/10\" вместо 2-3/10"},
       {206, L"bytes 2-3/11", 2, L"получен диапазон \"bytes 2-3/11\" вместо 2-3/10"},
       {206, L"garbage", 2, L"получен диапазон \"garbage\" вместо 2-3/10"},
@@ -104,6 +106,63 @@ TEST(DownloadPlan, PartChecks) {
       EXPECT_EQ(e.Message(), b.message);
     }
   }
+}
+
+// The head of an answer is judged before its body: the body length it must deliver, or the
+// reason it carries other bytes than asked.
+TEST(DownloadPlan, PartHeadIsJudgedBeforeItsBody) {
+  const TPartRange part1{2, 3};
+  struct Row {
+    int status;
+    const wchar_t* contentRange;
+    const wchar_t* contentLength;
+    int64_t expected;        // -1: refused
+    const wchar_t* message;  // when refused
+  };
+  const Row rows[] = {
+      {206, L"bytes 2-3/10", L"2", 2, nullptr},
+      {206, L"bytes 2-3/10", L"", 2, nullptr},  // chunked or close-delimited
+      {206, L"bytes 2-3/*", L"", 2, nullptr},
+      {200, L"", L"10", 10, nullptr},
+      {200, L"", L"", 10, nullptr},
+      {206, L"bytes 0-1/10", L"2", -1, L"получен диапазон \"bytes 0-1/10\" вместо 2-3/10"},
+      {206, L"bytes 2-4/10", L"3", -1, L"получен диапазон \"bytes 2-4/10\" вместо 2-3/10"},
+      {206, L"", L"2", -1, L"получен диапазон \"\" вместо 2-3/10"},
+      {206, L"bytes 2-3/10", L"3", -1, L"сервер объявил 3 байт вместо 2"},
+      {206, L"bytes 2-3/10", L"x", -1, L"сервер объявил x байт вместо 2"},
+      {200, L"", L"2", -1, L"сервер объявил 2 байт вместо 10"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(EncodeUtf8(std::wstring(r.contentRange) + L" | " + r.contentLength));
+    try {
+      EXPECT_EQ(JudgePartHead(r.status, r.contentRange, r.contentLength, part1, 10), r.expected);
+      EXPECT_NE(r.expected, -1) << "accepted";
+    } catch (const Exception& e) {
+      EXPECT_EQ(r.expected, -1);
+      EXPECT_EQ(e.Message(), r.message ? r.message : L"");
+    }
+  }
+}
+
+// The server's wish of when to come back is followed in whole seconds, up to a cap, and never
+// shortens the growing pause.
+TEST(RetryPause, FollowsRetryAfterUpToItsCap) {
+  const struct {
+    const wchar_t* retryAfter;
+    uint32_t ms;
+  } values[] = {
+      {L"", 0}, {L"0", 0}, {L" 2 ", 2000}, {L"10", 10000}, {L"11", kMaxRetryAfterMs},
+      {L"99999999999999999999999", kMaxRetryAfterMs}, {L"-1", 0}, {L"1.5", 0},
+      {L"Wed, 21 Oct 2015 07:28:00 GMT", 0},
+  };
+  for (const auto& v : values) EXPECT_EQ(RetryAfterMs(v.retryAfter), v.ms) << EncodeUtf8(v.retryAfter);
+  EXPECT_EQ(RetryPauseMs(0, 0), 500u);
+  EXPECT_EQ(RetryPauseMs(2, 0), 2000u);
+  EXPECT_EQ(RetryPauseMs(0, 3000), 3000u);
+  EXPECT_EQ(RetryPauseMs(2, 1000), 2000u);
+  EXPECT_EQ(RetryPauseMs(1, 60000), kMaxRetryAfterMs);
+  for (int status : {408, 429, 500, 502, 503, 504}) EXPECT_TRUE(IsPassingStatus(status)) << status;
+  for (int status : {200, 206, 400, 403, 404, 416, 501}) EXPECT_FALSE(IsPassingStatus(status)) << status;
 }
 
 TEST(DownloadPlan, ThrottleWrapsAround) {

@@ -7,6 +7,9 @@
 #include <rapidjson/document.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <tuple>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -112,6 +115,8 @@ struct Case {
   bool progressIsExact;  // the last report sums to the file size
 };
 
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+
 class DownloaderStandin : public ::testing::TestWithParam<Case> {};
 
 TEST_P(DownloaderStandin, Download) {
@@ -121,8 +126,18 @@ TEST_P(DownloaderStandin, Download) {
   StandinPutFile(kFolder, L"Tandrel.zip", content);
   StandinConfig(c.config);
   // As the program does: the listing's size and checksum go to the downloader with the link.
-  const TRemoteFile file = FindRemoteFile(FolderLink(kFolder), L"Tandrel.zip");
   RemoveLeftovers();
+  TRemoteFile file;
+  try {
+    file = FindRemoteFile(FolderLink(kFolder), L"Tandrel.zip");
+  } catch (const Exception& e) {
+    // Refused by the listing: nothing is asked of the download host.
+    ASSERT_TRUE(c.error) << EncodeUtf8(e.Message());
+    EXPECT_EQ(e.Message().rfind(c.error, 0), 0u) << EncodeUtf8(e.Message());
+    EXPECT_EQ(c.leaves, Leaves::Nothing);
+    EXPECT_TRUE(DownloadRequests().empty());
+    return;
+  }
   if (c.leftovers) {
     WriteFileBytes(Target(), std::string(c.size * 3 + 5, 'T'));
     for (int i = 0; i < 4; ++i) WriteFileBytes(PartPath(i), std::string(c.size * 2 + 3, 'P'));
@@ -215,8 +230,13 @@ const Case kCases[] = {
      L"Ошибка части 3: Error reading data: ", Leaves::PartFiles,
      {"bytes=0-49999", "bytes=50000-99999", "bytes=100000-149999", "bytes=150000-199999", "bytes=151000-199999",
       "bytes=152000-199999", "bytes=153000-199999"}, false},
-    // A body past its range is stopped at once and never asked again.
+    // A body announced past its range is refused before its first byte, on every try; one
+    // without a length is stopped at the range's end and never asked again.
     {"body_past_range", 1000, R"({"overlong_body": {"part2": 100}})", false,
+     L"Ошибка части 2: сервер объявил 350 байт вместо 250", Leaves::PartFiles,
+     {"bytes=0-249", "bytes=250-499", "bytes=500-749", "bytes=500-749", "bytes=500-749", "bytes=500-749",
+      "bytes=750-999"}, false},
+    {"body_past_range_without_length", 1000, R"({"overlong_body": {"part2": 100}, "framing": "chunked"})", false,
      L"Ошибка части 2: сервер прислал больше данных, чем 250 байт диапазона части", Leaves::PartFiles,
      {"bytes=0-249", "bytes=250-499", "bytes=500-749", "bytes=750-999"}, false},
     {"redirects", 1000, R"({"redirects": 2})", false, nullptr, Leaves::Nothing,
@@ -244,11 +264,148 @@ const Case kCases[] = {
      false, L"Контрольная сумма скачанного архива (SHA-256) не совпадает с опубликованной", Leaves::Deleted, {}, false},
     {"replaced_after_head", 100000, R"({"replaced": true})", false,
      L"Контрольная сумма скачанного архива (SHA-256) не совпадает с опубликованной", Leaves::Deleted, {}, false},
-    {"no_sha256", 1000, R"({"listing_fields": {"sha256": null}})", false, nullptr, Leaves::Nothing, {}, true},
+    // A plain-HTTP link is taken only with a checksum to hold it to; a malformed checksum is
+    // never taken for none.
+    {"no_sha256_on_plain_http", 1000, R"({"listing_fields": {"sha256": null}})", false,
+     L"Список файлов публичной папки: ссылка на файл Tandrel.zip не защищена (не HTTPS)", Leaves::Nothing, {}, false},
+    {"malformed_sha256", 1000, R"({"listing_fields": {"sha256": "abc"}})", false,
+     L"Список файлов публичной папки: неверная контрольная сумма SHA-256 файла Tandrel.zip", Leaves::Nothing, {},
+     false},
 };
 
 INSTANTIATE_TEST_SUITE_P(Servers, DownloaderStandin, ::testing::ValuesIn(kCases),
                          [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+
+// Faults of a passing network or a misbehaving server, each run with and without a published
+// checksum. A fault that one more request mends must end in the exact file either way; one that
+// cannot be mended ends in its error with nothing joined. Never a wrong file.
+struct FaultCase {
+  const char* name;
+  const char* config;
+  const wchar_t* error;  // nullptr: the exact file
+  // "Range" of the storage host's GETs, in order per part, when they are checked.
+  std::vector<std::string> ranges;
+  // HEAD requests that reached the storage host, when checked (0: not checked).
+  int heads;
+  // The stall guard's window for this row; 0: the program's own.
+  uint32_t stallWindowMs;
+};
+
+std::string RequestsText(std::vector<TLoggedRequest>& requests) {
+  std::string text;
+  for (TLoggedRequest& r : requests) {
+    std::string path = r.path.substr(0, r.path.find('?'));
+    if (path.size() > 24) path = path.substr(0, 24) + "...";
+    text += "  " + r.method + " " + path + " " + r.headers["range"] + " -> " + std::to_string(r.status) + "\n";
+  }
+  return text;
+}
+
+int64_t RangeStart(const std::string& range) {
+  const size_t eq = range.find('=');
+  return eq == std::string::npos ? -1 : std::atoll(range.c_str() + eq + 1);
+}
+
+void PrintTo(const FaultCase& c, std::ostream* os) { *os << c.name; }
+
+class DownloadFaults : public ::testing::TestWithParam<std::tuple<FaultCase, bool>> {};
+
+TEST_P(DownloadFaults, ExactFileOrErrorNeverAWrongFile) {
+  const auto& [c, published] = GetParam();
+  StandinReset();
+  const std::string content = Pattern(1000);
+  StandinPutFile(kFolder, L"Tandrel.zip", content);
+  TRemoteFile file = FindRemoteFile(FolderLink(kFolder), L"Tandrel.zip");
+  ASSERT_FALSE(file.Sha256.empty());
+  if (!published) file.Sha256.clear();
+  StandinReset();
+  StandinConfig(c.config);
+  RemoveLeftovers();
+
+  DownloadStallWindowMs = c.stallWindowMs ? c.stallWindowMs : kStallWindowMs;
+  const Outcome outcome = Download(file, 4);
+  DownloadStallWindowMs = kStallWindowMs;
+
+  std::vector<TLoggedRequest> log = StandinRequests();
+  SCOPED_TRACE("requests:\n" + RequestsText(log));
+  if (GetEnvironmentVariableW(L"MORVANE_SHOW_REQUESTS", nullptr, 0) > 0)
+    std::printf("%s %s\n%s", c.name, published ? "published" : "unpublished", RequestsText(log).c_str());
+  if (!c.error) {
+    ASSERT_TRUE(outcome.ok) << EncodeUtf8(outcome.error);
+    EXPECT_TRUE(ReadFileBytes(Target()) == content) << "the target differs from the remote file";
+  } else {
+    ASSERT_FALSE(outcome.ok);
+    EXPECT_EQ(outcome.error.rfind(c.error, 0), 0u) << EncodeUtf8(outcome.error);
+    EXPECT_FALSE(FileExists(Target()));
+  }
+  if (!c.error) {
+    for (int i = 0; i < 4; ++i) EXPECT_FALSE(FileExists(PartPath(i))) << i;
+  }
+  // Progress counts payload only: it never goes back and never passes the file.
+  EXPECT_TRUE(std::is_sorted(outcome.sums.begin(), outcome.sums.end()));
+  for (int64_t sum : outcome.sums) EXPECT_LE(sum, 1000);
+  if (!c.error && !outcome.sums.empty()) {
+    EXPECT_EQ(outcome.sums.back(), 1000);
+  }
+
+  std::vector<std::string> storageRanges;
+  int heads = 0;
+  for (TLoggedRequest& r : log) {
+    if (r.method == "HEAD" && r.path.rfind("/rdisk/", 0) == 0) ++heads;
+    if (r.method == "GET" && r.path.rfind("/rdisk/", 0) == 0) storageRanges.push_back(r.headers["range"]);
+  }
+  if (!c.ranges.empty()) {
+    std::sort(storageRanges.begin(), storageRanges.end(),
+              [](const std::string& a, const std::string& b) { return RangeStart(a) < RangeStart(b); });
+    EXPECT_EQ(storageRanges, c.ranges);
+  }
+  if (c.heads) {
+    EXPECT_EQ(heads, c.heads);
+  }
+}
+
+const FaultCase kFaults[] = {
+    // A redirect's page cut by a reset never counts as bytes of the part.
+    {"redirect_page_reset", R"({"redirect_cut_once": {"part1": 100}})", nullptr,
+     {"bytes=0-249", "bytes=250-499", "bytes=500-749", "bytes=750-999"}, 0, 0},
+    {"redirect_page_stalled", R"({"redirect_stall_once": {"part1": 100}})", nullptr,
+     {"bytes=0-249", "bytes=250-499", "bytes=500-749", "bytes=750-999"}, 0, 1500},
+    // A 206 for other bytes than asked is refused before its first byte, cut or whole.
+    {"wrong_content_range_cut", R"({"wrong_range_once": {"part1": 0}, "close_once": {"part1": 100}})", nullptr,
+     {"bytes=0-249", "bytes=250-499", "bytes=250-499", "bytes=500-749", "bytes=750-999"}, 0, 0},
+    {"wrong_content_range_whole_body", R"({"wrong_range_once": {"part1": 0}, "length_plus_once": {"part1": 1}})",
+     nullptr, {"bytes=0-249", "bytes=250-499", "bytes=250-499", "bytes=500-749", "bytes=750-999"}, 0, 0},
+    // Every byte arrived, then the answer never ended: the part is not taken on trust, its
+    // last byte is asked again.
+    {"whole_body_then_silence", R"({"framing": "close", "length_plus_once": {"part1": 1}})", nullptr,
+     {"bytes=0-249", "bytes=250-499", "bytes=499-499", "bytes=500-749", "bytes=750-999"}, 0, 1500},
+    // The same chunked: Wine's client hands out no byte of a chunked body that stops without
+    // its last chunk, so the part is asked whole again.
+    {"chunked_body_then_silence", R"({"framing": "chunked", "length_plus_once": {"part1": 1}})", nullptr, {}, 0,
+     1500},
+    // A short body resumes whatever its framing.
+    {"cut_close_delimited", R"({"framing": "close", "close_once": {"part1": 100}})", nullptr,
+     {"bytes=0-249", "bytes=250-499", "bytes=350-499", "bytes=500-749", "bytes=750-999"}, 0, 0},
+    {"cut_chunked", R"({"framing": "chunked", "close_once": {"part1": 100}})", nullptr,
+     {"bytes=0-249", "bytes=250-499", "bytes=350-499", "bytes=500-749", "bytes=750-999"}, 0, 0},
+    {"cut_with_length", R"({"close_once": {"part1": 100}})", nullptr,
+     {"bytes=0-249", "bytes=250-499", "bytes=350-499", "bytes=500-749", "bytes=750-999"}, 0, 0},
+    // Sizing: a passing refusal is asked again; a host that refuses HEAD leaves the size to the
+    // listing.
+    {"head_503_twice", R"({"head_status": 503, "times": {"head_status": 2}})", nullptr, {}, 3, 0},
+    {"head_403", R"({"head_status": 403})", nullptr, {}, 1, 0},
+    {"head_503_always", R"({"head_status": 503})", nullptr, {}, 4, 0},
+    // A server that ignores "Range" sends four whole copies: the gauge still ends at the file.
+    {"ignore_range", R"({"ignore_range": true})", nullptr, {}, 0, 0},
+    // A part that trickles is cut by the stall guard and resumed.
+    {"trickle", R"({"trickle_once": {"part1": 10}})", nullptr, {}, 0, 1500},
+};
+
+INSTANTIATE_TEST_SUITE_P(Faults, DownloadFaults, ::testing::Combine(::testing::ValuesIn(kFaults), ::testing::Bool()),
+                         [](const ::testing::TestParamInfo<std::tuple<FaultCase, bool>>& info) {
+                           return std::string(std::get<0>(info.param).name) +
+                                  (std::get<1>(info.param) ? "_published" : "_unpublished");
+                         });
 
 TEST(DownloaderStandinFailures, WorkerThatCannotStart) {
   StandinReset();

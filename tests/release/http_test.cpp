@@ -15,6 +15,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/utf8.h"
@@ -118,52 +119,54 @@ struct ListingCase {
 
 const wchar_t kListingContext[] = L"Получение списка файлов";
 
+// Links here are HTTPS, or published with a checksum: a plain-HTTP link without one is refused.
 TEST_F(StandinTest, ListingAnswersGiveTheLinkOrTheirMessage) {
+  const std::string sha = R"("sha256":")" + std::string(64, 'a') + "\"";
   const ListingCase cases[] = {
-      {"name differing in case", Folder(R"({"name":"Version.txt","file":"http://h/1"})"), "version.txt",
+      {"name differing in case", Folder(R"({"name":"Version.txt","file":"https://h/1"})"), "version.txt",
        "Файл version.txt не найден в публичной папке"},
-      {"first of two entries", Folder(R"({"name":"a.zip","file":"http://h/first"},{"name":"a.zip","file":"http://h/second"})"),
-       "a.zip", "http://h/first"},
-      {"first of two members", Folder(R"({"name":"a.zip","file":"http://h/first","file":"http://h/second"})"), "a.zip",
-       "http://h/first"},
-      {"single file", R"({"type":"file","name":"a.zip","file":"http://h/a"})", "a.zip",
+      {"first of two entries", Folder(R"({"name":"a.zip","file":"https://h/first"},{"name":"a.zip","file":"https://h/second"})"),
+       "a.zip", "https://h/first"},
+      {"first of two members", Folder(R"({"name":"a.zip","file":"https://h/first","file":"https://h/second"})"), "a.zip",
+       "https://h/first"},
+      {"single file", R"({"type":"file","name":"a.zip","file":"https://h/a"})", "a.zip",
        "Файл a.zip не найден в публичной папке"},
       {"folder entry", Folder(R"({"name":"a.zip","type":"dir"})"), "a.zip", "Value 'file' not found"},
-      {"nameless entry before", Folder(R"({"file":"http://h/0"},{"name":"a.zip","file":"http://h/a"})"), "a.zip",
+      {"nameless entry before", Folder(R"({"file":"https://h/0"},{"name":"a.zip","file":"https://h/a"})"), "a.zip",
        "Value 'name' not found"},
-      {"nameless entry after", Folder(R"({"name":"a.zip","file":"http://h/a"},{"file":"http://h/0"})"), "a.zip",
-       "http://h/a"},
-      {"empty wanted name", Folder(R"({"name":"a.zip","file":"http://h/a"})"), "", "Файл  не найден в публичной папке"},
-      {"empty wanted name, null name", Folder(R"({"name":"a.zip","file":"http://h/a"},{"name":null,"file":"http://h/null"})"),
-       "", "http://h/null"},
-      {"empty wanted name, empty name", Folder(R"({"name":"","file":"http://h/empty"})"), "", "http://h/empty"},
-      {"number name as written", Folder(R"({"name":12.50,"file":"http://h/n"})"), "12.50", "http://h/n"},
-      {"number name not rewritten", Folder(R"({"name":12.50,"file":"http://h/n"})"), "12.5",
+      {"nameless entry after", Folder(R"({"name":"a.zip","file":"https://h/a"},{"file":"https://h/0"})"), "a.zip",
+       "https://h/a"},
+      {"empty wanted name", Folder(R"({"name":"a.zip","file":"https://h/a"})"), "", "Файл  не найден в публичной папке"},
+      {"empty wanted name, null name", Folder(R"({"name":"a.zip","file":"https://h/a"},{"name":null,"file":"https://h/null"})"),
+       "", "https://h/null"},
+      {"empty wanted name, empty name", Folder(R"({"name":"","file":"https://h/empty"})"), "", "https://h/empty"},
+      {"number name as written", Folder(R"({"name":12.50,"file":"https://h/n"})"), "12.50", "https://h/n"},
+      {"number name not rewritten", Folder(R"({"name":12.50,"file":"https://h/n"})"), "12.5",
        "Файл 12.5 не найден в публичной папке"},
-      {"true name", Folder(R"({"name":true,"file":"http://h/t"})"), "true", "http://h/t"},
-      {"false name", Folder(R"({"name":false,"file":"http://h/f"})"), "false", "http://h/f"},
-      {"object name", Folder(R"({"name":{"a":1},"file":"http://h/o"})"), "a.zip",
+      {"true name", Folder(R"({"name":true,"file":"https://h/t"})"), "true", "https://h/t"},
+      {"false name", Folder(R"({"name":false,"file":"https://h/f"})"), "false", "https://h/f"},
+      {"object name", Folder(R"({"name":{"a":1},"file":"https://h/o"})"), "a.zip",
        "Conversion from object to string is not supported"},
-      {"array name", Folder(R"({"name":["a.zip"],"file":"http://h/o"})"), "a.zip",
+      {"array name", Folder(R"({"name":["a.zip"],"file":"https://h/o"})"), "a.zip",
        "Conversion from array to string is not supported"},
-      {"number file", Folder(R"({"name":"a.zip","file":-1.5e+3})"), "a.zip", "-1.5e+3"},
-      {"true file", Folder(R"({"name":"a.zip","file":true})"), "a.zip", "true"},
-      {"false file", Folder(R"({"name":"a.zip","file":false})"), "a.zip", "false"},
+      {"number file", Folder(R"({"name":"a.zip","file":-1.5e+3,)" + sha + "}"), "a.zip", "-1.5e+3"},
+      {"true file", Folder(R"({"name":"a.zip","file":true,)" + sha + "}"), "a.zip", "true"},
+      {"false file", Folder(R"({"name":"a.zip","file":false,)" + sha + "}"), "a.zip", "false"},
       {"null file", Folder(R"({"name":"a.zip","file":null})"), "a.zip", "Файл a.zip не найден в публичной папке"},
       {"empty file", Folder(R"({"name":"a.zip","file":""})"), "a.zip", "Файл a.zip не найден в публичной папке"},
       {"object file", Folder(R"({"name":"a.zip","file":{}})"), "a.zip", "Conversion from object to string is not supported"},
       {"array file", Folder(R"({"name":"a.zip","file":[]})"), "a.zip", "Conversion from array to string is not supported"},
-      {"array answer", R"([{"name":"a.zip","file":"http://h/a"}])", "a.zip", "Invalid class typecast"},
-      {"entry not an object", Folder(R"(1,{"name":"a.zip","file":"http://h/a"})", 2), "a.zip", "Invalid class typecast"},
+      {"array answer", R"([{"name":"a.zip","file":"https://h/a"}])", "a.zip", "Invalid class typecast"},
+      {"entry not an object", Folder(R"(1,{"name":"a.zip","file":"https://h/a"})", 2), "a.zip", "Invalid class typecast"},
       {"empty body", "", "a.zip", "Ошибка парсинга JSON"},
-      {"white space around", " \r\n\t" + Folder(R"({"name":"a.zip","file":"http://h/a"})") + "\n ", "a.zip", "http://h/a"},
-      {"text after the value", Folder(R"({"name":"a.zip","file":"http://h/a"})") + "x", "a.zip", "Ошибка парсинга JSON"},
-      {"_embedded not an object", R"({"_embedded":[{"name":"a.zip","file":"http://h/a"}]})", "a.zip",
+      {"white space around", " \r\n\t" + Folder(R"({"name":"a.zip","file":"https://h/a"})") + "\n ", "a.zip", "https://h/a"},
+      {"text after the value", Folder(R"({"name":"a.zip","file":"https://h/a"})") + "x", "a.zip", "Ошибка парсинга JSON"},
+      {"_embedded not an object", R"({"_embedded":[{"name":"a.zip","file":"https://h/a"}]})", "a.zip",
        "Файл a.zip не найден в публичной папке"},
-      {"items not an array", R"({"_embedded":{"items":{"name":"a.zip","file":"http://h/a"}}})", "a.zip",
+      {"items not an array", R"({"_embedded":{"items":{"name":"a.zip","file":"https://h/a"}}})", "a.zip",
        "Файл a.zip не найден в публичной папке"},
-      {"name outside ASCII", Folder(R"({"name":"Журнал.txt","file":"http://h/j"})"), "Журнал.txt", "http://h/j"},
-      {"escaped name", Folder(R"({"name":"a\u002Ezip","file":"http:\/\/h\/e"})"), "a.zip", "http://h/e"},
+      {"name outside ASCII", Folder(R"({"name":"Журнал.txt","file":"https://h/j"})"), "Журнал.txt", "https://h/j"},
+      {"escaped name", Folder(R"({"name":"a\u002Ezip","file":"https:\/\/h\/e"})"), "a.zip", "https://h/e"},
   };
   for (const ListingCase& c : cases) {
     StandinConfig(R"({"listing_body":)" + JsonText(c.body) + "}");
@@ -287,6 +290,10 @@ TEST_F(StandinTest, VersionTextIsDecodedAndTrimmed) {
        "Загрузка version.txt: HTTP ошибка 302 - Found"},
       {"expired link", "1.2.3", R"({"download_status":500})", "Загрузка version.txt: HTTP ошибка 500 - Internal Server Error"},
       {"connection closed early", "1.2.3.4.5.6", R"({"close_after":3})", "Error reading data: (12030) ", true},
+      {"expired once", "1.2.3", R"({"download_status":503,"times":{"download_status":1}})", "1.2.3"},
+      {"not the published file", "1.2.3",
+       R"({"listing_fields":{"sha256":"00000000000000000000000000000000000000000000000000000000000000ff"}})",
+       "Загрузка version.txt: контрольная сумма (SHA-256) не совпадает с опубликованной"},
   };
   for (const VersionCase& c : cases) {
     StandinReset();
@@ -300,6 +307,70 @@ TEST_F(StandinTest, VersionTextIsDecodedAndTrimmed) {
       EXPECT_EQ(got, U(c.expected)) << c.name;
     }
   }
+}
+
+// The cloud's own requests are asked again after a passing failure, and only then.
+TEST_F(StandinTest, CloudRequestsAreAskedAgainAfterPassingFailures) {
+  StandinPutFile(L"rel", L"a.zip", "zip");
+  const struct {
+    const char* config;
+    size_t listings;        // listing requests made
+    const char* expected;  // UTF-8: "" for the link, else the message
+  } cases[] = {
+      {R"({"listing_status":503,"times":{"listing_status":2}})", 3, ""},
+      {R"({"listing_status":429,"times":{"listing_status":1},"retry_after":1})", 2, ""},
+      {R"({"listing_status":408,"times":{"listing_status":3}})", 4, ""},
+      {R"({"listing_status":503})", 4, "Получение списка файлов: HTTP ошибка 503 - Service Unavailable"},
+      {R"({"listing_status":404})", 1, "Получение списка файлов: HTTP ошибка 404 - Not Found"},
+      {R"({"listing_status":400})", 1, "Получение списка файлов: HTTP ошибка 400 - Bad Request"},
+  };
+  for (const auto& c : cases) {
+    StandinReset();
+    StandinConfig(c.config);
+    const std::wstring got = ResultOrMessage([] { return GetDirectDownloadLink(FolderLink(L"rel"), L"a.zip"); });
+    if (*c.expected)
+      EXPECT_EQ(got, U(c.expected)) << c.config;
+    else
+      EXPECT_EQ(got.rfind(StandinUrl() + L"/disk/", 0), 0u) << c.config << ": " << EncodeUtf8(got);
+    EXPECT_EQ(ListingRequests().size(), c.listings) << c.config;
+  }
+}
+
+// A pause between two tries on the main thread keeps the window alive: what background threads
+// posted meanwhile runs, and so do the window's messages.
+TEST_F(StandinTest, PausesOnTheMainThreadRunTheQueue) {
+  MainQueue::Initialize();
+  StandinPutFile(L"rel", L"a.zip", "zip");
+  StandinConfig(R"({"listing_status":503,"times":{"listing_status":1}})");
+  bool ran = false;
+  // Queued before the request: only a pause that runs the queue can run it before it returns.
+  std::thread([&] { MainQueue::Post([&] { ran = true; }); }).join();
+  EXPECT_FALSE(ran);
+  GetDirectDownloadLink(FolderLink(L"rel"), L"a.zip");
+  EXPECT_TRUE(ran);
+  MainQueue::RunPending();
+}
+
+// Bodies kept in memory stop at the client's cap, and a redirect's page, which is read and
+// dropped, at its own.
+TEST_F(StandinTest, BodiesInMemoryStopAtTheirCap) {
+  const std::wstring redirect = StandinUrl() + L"/_test/status?code=302&location=/_test/echo&size=";
+  THttpClient follower;
+  EXPECT_EQ(follower.Get(redirect + IntToStr(kMaxRedirectPage))->StatusCode, 200);
+  EXPECT_EQ(ResultOrMessage([&] { return IntToStr(follower.Get(redirect + IntToStr(kMaxRedirectPage + 1))->StatusCode); }),
+            L"Страница перенаправления длиннее 65536 байт");
+  // With a sink, only the final answer's body reaches it.
+  TMemoryStream sink;
+  follower.Get(redirect + L"300", &sink);
+  EXPECT_EQ(sink.Data().rfind("{", 0), 0u) << sink.Data().substr(0, 40);
+  THttpClient client;
+  client.MaxBodyBytes = 1000;
+  const std::wstring url = StandinUrl() + L"/_test/status?code=200&body=" + std::wstring(1000, L'x');
+  EXPECT_EQ(client.Get(url)->Body.size(), 1000u);
+  THttpClient small;
+  small.MaxBodyBytes = 999;
+  EXPECT_EQ(ResultOrMessage([&] { return std::wstring(small.Get(url)->Body.size(), L'x'); }),
+            L"Ответ сервера длиннее 999 байт");
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -112,29 +112,43 @@ TEST(SearchListing, FindsTheEntryOrSaysWhyNot) {
   }
 }
 
-TEST(SearchListing, ReadsThePublishedSizeAndChecksumWhenSound) {
+// A checksum that is there but malformed fails the search: the file would go unchecked.
+TEST(SearchListing, ReadsThePublishedSizeAndChecksumOrRefusesAMalformedOne) {
   const std::string sha(64, 'a');
   const std::string upper = "0123456789ABCDEF" + std::string(48, 'F');
+  const std::string refused = "!";
   const struct {
     std::string item;
     int64_t size;
-    std::string sha256;
+    std::string sha256;  // "!": the search raises
   } cases[] = {
       {R"("size":10240,"sha256":")" + sha + "\"", 10240, sha},
       {R"("size":6442450944,"sha256":")" + upper + "\"", 6442450944, "0123456789abcdef" + std::string(48, 'f')},
       {R"("size":0)", 0, ""},
-      {R"("size":-5,"sha256":")" + sha.substr(1) + "\"", -1, ""},
-      {R"("size":"12","sha256":")" + sha + "0\"", 12, ""},  // numbers are read as their text
-      {R"("size":1.5,"sha256":")" + std::string(63, 'a') + "g\"", -1, ""},
-      {R"("size":null,"sha256":12)", -1, ""},
+      {R"("size":0,"sha256":null)", 0, ""},
+      {R"("size":-5,"sha256":")" + sha.substr(1) + "\"", -1, refused},
+      {R"("size":"12","sha256":")" + sha + "0\"", 12, refused},  // numbers are read as their text
+      {R"("size":1.5,"sha256":")" + std::string(63, 'a') + "g\"", -1, refused},
+      {R"("size":null,"sha256":12)", -1, refused},
+      {R"("sha256":"")", -1, refused},
       {"", -1, ""},
   };
   for (const auto& c : cases) {
     const std::string item = R"({"name":"a","file":"1")" + (c.item.empty() ? "" : "," + c.item) + "}";
+    if (c.sha256 == refused) {
+      EXPECT_EQ(MessageOf([&] { SearchListing(Listing(item), L"a"); }),
+                L"Список файлов публичной папки: неверная контрольная сумма SHA-256 файла a")
+          << c.item;
+      continue;
+    }
     const TListingPage page = SearchListing(Listing(item), L"a");
     EXPECT_EQ(page.Size, c.size) << c.item;
     EXPECT_EQ(EncodeUtf8(page.Sha256), c.sha256) << c.item;
   }
+  // Only the wanted entry's checksum matters.
+  const TListingPage other = SearchListing(
+      Listing(R"({"name":"b","file":"2","sha256":"bad"},{"name":"a","file":"1","sha256":")" + sha + "\"}"), L"a");
+  EXPECT_EQ(EncodeUtf8(other.Sha256), sha);
 }
 
 TEST(SearchListing, RefusesNestingBeyondTheLimitWithoutRecursion) {
@@ -276,6 +290,16 @@ TEST(DecodeAnswerText, InflatesThenDecodesWithTheNamedCharset) {
     } else {
       EXPECT_EQ(DecodeAnswerText(c.body, c.contentType, c.contentEncoding, FakeCodePage), c.text) << label;
     }
+  }
+}
+
+// A small answer must not inflate without bound.
+TEST(InflateBody, StopsAtItsCap) {
+  const std::string big(5000, 'z');
+  for (bool gzip : {true, false}) {
+    EXPECT_EQ(InflateBody(Compress(big, gzip), gzip, 5000), big);
+    EXPECT_EQ(MessageOf([&] { InflateBody(Compress(big, gzip), gzip, 4999); }),
+              L"Распакованный ответ сервера длиннее 4999 байт");
   }
 }
 

@@ -139,6 +139,7 @@ std::vector<TLoggedRequest> StandinRequests() {
     r.method = entry["method"].GetString();
     r.path = entry["path"].GetString();
     if (entry.HasMember("host") && entry["host"].IsString()) r.host = entry["host"].GetString();
+    if (entry.HasMember("status") && entry["status"].IsInt()) r.status = entry["status"].GetInt();
     for (const auto& h : entry["headers"].GetObject()) {
       std::string name = h.name.GetString();
       for (char& c : name) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));

@@ -21,6 +21,7 @@ std::wstring FolderLink(const std::wstring& id);  // the public link of a served
 struct TLoggedRequest {
   std::string method, path, host;
   std::map<std::string, std::string> headers;  // names in lower case
+  int status = 0;  // of the answer; 0 when its head was never sent
 };
 std::vector<TLoggedRequest> StandinRequests();
 

@@ -11,8 +11,10 @@ import json
 import os
 import posixpath
 import shutil
+import re
 import socket
 import ssl
+import struct
 import subprocess
 import sys
 import tempfile
@@ -48,6 +50,7 @@ SWITCHES = {
     "replaced": False,                # GETs not starting at 0 serve another file of the same size
     "head_status": None,              # status of HEAD on the storage host (e.g. 405)
     "listing_fields": {},             # {"size" | "sha256" | ...: value} in file items; null removes it
+    "listing_fields_of": {},          # {"<file name>": {field: value}}: the same for that file only
     "listing_limit": 20,              # page size when the request gives no "limit"
     "paging_ignores_offset": False,   # every page is the first one, whatever "offset" asks
     "listing_depth": 0,               # N > 0: the answer is N nested arrays inside "items"
@@ -64,6 +67,20 @@ SWITCHES = {
     "dirs_first": False,              # list folders before files
     "download_status": None,          # the direct link itself answers this status (HTML page)
     "redirect_location_missing": False,  # the direct link answers 302 without Location
+    "times": {},                      # {"<switch>": N}: listing_status, head_status, download_status and
+                                      # range_status act on their first N requests only
+    "retry_after": None,              # "Retry-After" value on the error answers of those switches
+    "redirect_cut_once": {},          # {"<start byte>" | "part<i>": N}: the first 302 of the direct link
+                                      # for that range has a 300-byte page, reset after N bytes
+    "redirect_stall_once": {},        # the same, but the page stops after N bytes and the connection
+                                      # stays silent (up to 90 s, until the client leaves)
+    "wrong_range_once": {},           # {"part<i>": S}: the first 206 of that range serves its length from
+                                      # byte S under a Content-Range that says so
+    "length_plus_once": {},           # {"part<i>": N}: the first 206 of that range announces N bytes more
+                                      # than it sends, then closes (chunked or close-delimited: keeps silent instead)
+    "framing": "length",              # "length" | "close" | "chunked": how file GET bodies are delimited
+    "trickle_once": {},               # {"part<i>": N}: the first request of that range sends N bytes,
+                                      # then one byte every 200 ms
 }
 
 
@@ -151,6 +168,7 @@ class Standin:
         self.hash_cache = {}
         self.ports = {}
         self.seen = set()
+        self.used = {}
 
     # --- switches and log ---
     def config(self):
@@ -170,6 +188,19 @@ class Standin:
             self.switches = json.loads(json.dumps(self.base_switches))
             self.log = []
             self.seen = set()
+            self.used = {}
+
+    def spend(self, switch):
+        """True while the switch still acts: always, unless "times" limits it and it has used them."""
+        with self.lock:
+            limit = (self.switches.get("times") or {}).get(switch)
+            if limit is None:
+                return True
+            used = self.used.get(switch, 0)
+            if used >= int(limit):
+                return False
+            self.used[switch] = used + 1
+            return True
 
     def first_time(self, what):
         """True the first time it is asked about what since the last reset."""
@@ -370,10 +401,59 @@ class Handler(http.server.BaseHTTPRequestHandler):
             extra = list(extra) + [("Content-Encoding", encoding)]
         self.send_body(code, body, content_type, extra)
 
-    def html_error(self, code):
+    def html_error(self, code, extra=()):
         page = "<html><head><title>%d</title></head><body><h1>%d %s</h1></body></html>" % (
             code, code, html.escape(HTTPStatus(code).phrase if code in HTTPStatus._value2member_map_ else ""))
-        self.send_body(code, page, "text/html; charset=utf-8")
+        self.send_body(code, page, "text/html; charset=utf-8", extra)
+
+    def retry_after(self):
+        value = self.cfg.get("retry_after")
+        return [("Retry-After", str(value))] if value is not None else []
+
+    def range_start(self):
+        """The first byte a "Range: bytes=S-..." header asks for; 0 without one."""
+        match = re.match(r"\s*bytes\s*=\s*(\d+)-", self.headers.get("Range") or "")
+        return int(match.group(1)) if match else 0
+
+    def once_for_range(self, switch, start, size):
+        """The value of a {"<start byte>" | "part<i>": value} switch for the first request of that
+        range; None for any other request."""
+        parts = int(self.cfg.get("parts") or 4)
+        for key, value in (self.cfg.get(switch) or {}).items():
+            if range_key_matches(key, start, size, parts) and self.state.first_time(switch + " " + str(key)):
+                return value
+        return None
+
+    def close_early(self):
+        """Ends the answer here: what was written goes out, then the connection is closed."""
+        self.wfile.flush()
+        self.close_connection = True
+        try:
+            self.connection.shutdown(socket.SHUT_RDWR)
+        except OSError:
+            pass
+
+    def hold_silent(self):
+        """Ends nothing: what was written goes out, then the connection stays silent until the
+        client leaves (at most 90 s)."""
+        self.wfile.flush()
+        self.close_connection = True
+        self.connection.settimeout(90)
+        try:
+            self.connection.recv(1)
+        except OSError:
+            pass
+
+    def reset_after(self, body, n):
+        """Sends n bytes of body (its headers already sent), then resets the connection."""
+        self.wfile.write(body[:n])
+        self.wfile.flush()
+        self.close_connection = True
+        try:
+            self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+            self.connection.close()
+        except OSError:
+            pass
 
     def own_port(self):
         return self.server.server_address[1]
@@ -382,6 +462,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def listing(self):
         cfg = self.cfg
         status = cfg.get("listing_status")
+        if status and not self.state.spend("listing_status"):
+            status = None
         body = cfg.get("listing_body")
         ctype = cfg.get("listing_content_type") or "application/json; charset=utf-8"
         if body is not None:
@@ -393,9 +475,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if status == 404:
             return self.send_body(404, dumps(NOT_FOUND_BODY), "application/json")
         if status:
-            return self.send_json(status, {"message": "Ошибка сервера.", "description": HTTPStatus(status).phrase
-                                           if status in HTTPStatus._value2member_map_ else "Error",
-                                           "error": "InternalServerError" if status >= 500 else "BadRequestError"})
+            return self.send_body(status, dumps({"message": "Ошибка сервера.", "description": HTTPStatus(status).phrase
+                                                 if status in HTTPStatus._value2member_map_ else "Error",
+                                                 "error": "InternalServerError" if status >= 500 else "BadRequestError"}),
+                                  "application/json; charset=utf-8", self.retry_after())
         key = self.param("public_key")
         folder = self.state.folder_of_key(key) if key else None
         if key is None:
@@ -470,7 +553,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if res["type"] == "file":
             res["antivirus_status"] = "clean"
             res["file"] = self.direct_link_of(folder, rel, name, st.st_size, mime, media, md5, sha)
-            for k, v in (self.cfg.get("listing_fields") or {}).items():
+            fields = dict(self.cfg.get("listing_fields") or {})
+            fields.update((self.cfg.get("listing_fields_of") or {}).get(name) or {})
+            for k, v in fields.items():
                 if v is None:
                     res.pop(k, None)
                 else:
@@ -516,11 +601,28 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if not self.file_of_token(token):
             return self.html_error(500)
         cfg = self.cfg
-        if cfg.get("download_status"):
-            return self.html_error(int(cfg["download_status"]))
+        if cfg.get("download_status") and self.state.spend("download_status"):
+            return self.html_error(int(cfg["download_status"]), self.retry_after())
         if cfg.get("redirect_location_missing"):
             return self.send_body(302, b"", "text/html")
         query = urllib.parse.urlsplit(self.path).query
+        for switch in ("redirect_cut_once", "redirect_stall_once"):
+            if self.method != "GET" or not cfg.get(switch):
+                continue
+            size = os.path.getsize(self.file_of_token(token)[2])
+            cut = self.once_for_range(switch, self.range_start(), size)
+            if cut is None:
+                continue
+            page = (FOUND_PAGE + b" " * 300)[:300]
+            self.status_line(302)
+            self.send_header("Content-Type", "text/html")
+            self.send_header("Location", self.storage_location(token, query))
+            self.send_header("Content-Length", str(len(page)))
+            self.end_headers()
+            if switch == "redirect_cut_once":
+                return self.reset_after(page, int(cut))
+            self.wfile.write(page[:int(cut)])
+            return self.hold_silent()
         hops = int(cfg.get("redirects") or 0)
         if hops > 0:
             location = "/_hop/1/%d/%s?%s" % (hops, token, query)
@@ -569,8 +671,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         common = [("Accept-Ranges", "bytes")]
 
         if self.method == "HEAD":
-            if cfg.get("head_status"):
-                return self.html_error(int(cfg["head_status"]))
+            if cfg.get("head_status") and self.state.spend("head_status"):
+                return self.html_error(int(cfg["head_status"]), self.retry_after())
             self.status_line(200)
             self.send_header("Content-Type", ctype)
             for k, v in common:
@@ -596,19 +698,24 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 start, end = parsed
                 status = 206
         for key, code in (cfg.get("range_status") or {}).items():
-            if range_key_matches(key, start, size, int(cfg.get("parts") or 4)):
+            if range_key_matches(key, start, size, int(cfg.get("parts") or 4)) and self.state.spend("range_status"):
                 code = int(code)
                 if code == 416:
                     return self.send_body(416, b"<html><body>416 Requested Range Not Satisfiable</body></html>",
                                           "text/html", [("Content-Range", "bytes */%d" % size)])
-                return self.html_error(code)
+                return self.html_error(code, self.retry_after())
         extra = list(common)
-        if status == 206:
-            extra.append(("Content-Range", "bytes %d-%d/%d" % (start, end, size)))
+        # The bytes served, which a wrong answer takes from elsewhere in the file.
+        served = start
         length = end - start + 1 if size else 0
+        if status == 206:
+            moved = self.once_for_range("wrong_range_once", start, size)
+            if moved is not None:
+                served = min(int(moved), size - length)
+            extra.append(("Content-Range", "bytes %d-%d/%d" % (served, served + length - 1, size)))
         if cfg.get("encoding") in ("gzip", "deflate"):
             with open(path, "rb") as f:
-                f.seek(start)
+                f.seek(served)
                 data = f.read(length)
             return self.send_encoded(status, data, ctype, extra)
 
@@ -624,50 +731,81 @@ class Handler(http.server.BaseHTTPRequestHandler):
             if range_key_matches(key, start, size, parts) and self.state.first_time("close_once " + str(key)):
                 close_after = int(n)
         extra_bytes = 0
+        announced_more = 0
+        trickle_after = None
         if status == 206:
             for key, n in (cfg.get("overlong_body") or {}).items():
                 if range_key_matches(key, start, size, parts):
                     extra_bytes = int(n)
+            more = self.once_for_range("length_plus_once", start, size)
+            if more is not None:
+                announced_more = int(more)
+        trickle = self.once_for_range("trickle_once", start, size)
+        if trickle is not None:
+            trickle_after = int(trickle)
         replaced = bool(cfg.get("replaced")) and start > 0
         rate = int(cfg.get("rate_limit") or 0)
+        framing = cfg.get("framing") or "length"
 
         self.status_line(status)
         self.send_header("Content-Type", ctype)
         for k, v in extra:
             self.send_header(k, v)
-        self.send_header("Content-Length", str(length + extra_bytes))
+        if framing == "chunked":
+            self.send_header("Transfer-Encoding", "chunked")
+        elif framing == "close":
+            self.send_header("Connection", "close")
+            self.close_connection = True
+        else:
+            self.send_header("Content-Length", str(length + extra_bytes + announced_more))
         self.end_headers()
+        write = self.wfile.write
+        if framing == "chunked":
+            def write(block):
+                if block:
+                    self.wfile.write(b"%x\r\n%s\r\n" % (len(block), block))
         sent = 0
         began = time.monotonic()
         with open(path, "rb") as f:
-            f.seek(start)
+            f.seek(served)
             while sent < length:
+                if trickle_after is not None and sent >= trickle_after:
+                    self.wfile.flush()
+                    time.sleep(0.2)
+                    block = f.read(1)
+                    if not block:
+                        break
+                    write(block)
+                    sent += 1
+                    continue
                 want = min(CHUNK, length - sent)
                 if rate:
                     want = min(want, max(1, rate // 20))
+                if trickle_after is not None:
+                    want = min(want, trickle_after - sent)
                 if close_after is not None:
                     want = min(want, close_after - sent)
                     if want <= 0:
-                        self.wfile.flush()
-                        self.close_connection = True
-                        try:
-                            self.connection.shutdown(socket.SHUT_RDWR)
-                        except OSError:
-                            pass
-                        return
+                        return self.close_early()
                 block = f.read(want)
                 if not block:
                     break
                 if replaced:
                     block = bytes(b ^ 0xFF for b in block)
-                self.wfile.write(block)
+                write(block)
                 sent += len(block)
                 if rate:
                     ahead = sent / rate - (time.monotonic() - began)
                     if ahead > 0:
                         time.sleep(ahead)
         if extra_bytes:
-            self.wfile.write(b"X" * extra_bytes)
+            write(b"X" * extra_bytes)
+        if announced_more and framing in ("chunked", "close"):
+            return self.hold_silent()
+        if announced_more:
+            return self.close_early()
+        if framing == "chunked":
+            self.wfile.write(b"0\r\n\r\n")
 
     # --- generic endpoints for HTTP client tests ---
     def test_endpoint(self, name):
@@ -710,12 +848,17 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 extra.append(("Set-Cookie", "r%d=v%d; Path=/" % (step, step)))
             return self.send_body(code, b"", "text/html", extra)
         if name == "status":
-            # code, reason (may be empty: no reason phrase), type, body, encoding, location.
+            # code, reason (may be empty: no reason phrase), type, body (repeated to size bytes),
+            # encoding, location.
             code = int(self.param("code", "200"))
             reason = self.param("reason")
             body = (self.param("body", "") or "").encode("utf-8")
             if self.param("body_hex"):
                 body = bytes.fromhex(self.param("body_hex"))
+            if self.param("size") is not None:
+                size = int(self.param("size"))
+                body = (body or b"x") * (size // max(1, len(body or b"x")) + 1)
+                body = body[:size]
             encoding = self.param("encoding")
             extra = []
             if encoding:

@@ -199,6 +199,9 @@ class StandinTest(unittest.TestCase):
         self.config(listing_fields={"sha256": None, "size": 7})
         self.assertNotIn("sha256", items()["big.zip"])
         self.assertEqual(items()["big.zip"]["size"], 7)
+        self.config(listing_fields_of={"big.zip": {"size": 8}})
+        self.assertEqual((items()["big.zip"]["size"], items()["f01.txt"]["size"]), (8, 7))
+        self.config(listing_fields_of=None)
         self.config(listing_fields={}, listing_limit=5, paging_ignores_offset=True)
         page = json.loads(self.listing("F&offset=10")[1])["_embedded"]
         self.assertEqual((page["offset"], page["limit"], len(page["items"])), (0, 5, 5))
@@ -229,6 +232,90 @@ class StandinTest(unittest.TestCase):
         self.config(close_once=None, close_after={"part1": 100})
         self.assertEqual([cut("bytes=2560-5119"), cut("bytes=2660-5119"), cut("bytes=5120-7679")], [100, 100, 2560])
 
+
+    def test_fault_switches_of_the_downloader(self):
+        url = self.link("big.zip")
+
+        def raw(rng, timeout=30):
+            """The first hop's answer to a ranged GET as raw bytes, up to the server's close."""
+            import socket
+            parsed = urllib.parse.urlsplit(url)
+            sock = socket.create_connection(("127.0.0.1", self.port), timeout=timeout)
+            sock.sendall(("GET %s?%s HTTP/1.1\r\nHost: 127.0.0.1\r\nRange: %s\r\n\r\n"
+                          % (parsed.path, parsed.query, rng)).encode())
+            data = b""
+            try:
+                while True:
+                    block = sock.recv(65536)
+                    if not block:
+                        break
+                    data += block
+                    if b"\r\n\r\n" in data and data.startswith(b"HTTP/1.1 302") and len(data.split(b"\r\n\r\n", 1)[1]) >= 100:
+                        break
+            except (ConnectionResetError, socket.timeout):
+                pass
+            sock.close()
+            return data
+
+        # A redirect's page cut after 100 of its 300 bytes, for the first request of part 1 only.
+        self.config(redirect_cut_once={"part1": 100})
+        head, _, page = raw("bytes=2560-5119").partition(b"\r\n\r\n")
+        self.assertIn(b"Content-Length: 300", head)
+        self.assertEqual(len(page), 100)
+        self.assertEqual(self.follow("GET", url, {"Range": "bytes=2560-5119"})[1], DATA[2560:5120])
+
+        # Other bytes under a Content-Range that says so, once; announced one byte longer, once.
+        self.config(redirect_cut_once=None, wrong_range_once={"part1": 0}, length_plus_once={"part2": 1})
+        answer, body = self.follow("GET", url, {"Range": "bytes=2560-5119"})
+        self.assertEqual((answer.getheader("Content-Range"), body), ("bytes 0-2559/10240", DATA[0:2560]))
+        answer, body = self.follow("GET", url, {"Range": "bytes=2560-5119"})
+        self.assertEqual((answer.getheader("Content-Range"), body), ("bytes 2560-5119/10240", DATA[2560:5120]))
+        try:
+            self.follow("GET", url, {"Range": "bytes=5120-7679"})
+            self.fail("the announced length was met")
+        except http.client.IncompleteRead as e:
+            self.assertEqual((len(e.partial), e.expected), (2560, 1))
+
+        # Bodies without a length: chunked, or ended by the close; a cut one is just shorter.
+        for framing in ("chunked", "close"):
+            self.config(wrong_range_once=None, length_plus_once=None, framing=framing, close_after=None)
+            answer, body = self.follow("GET", url, {"Range": "bytes=100-199"})
+            self.assertEqual((answer.getheader("Content-Length"), body), (None, DATA[100:200]))
+            self.assertEqual(answer.getheader("Transfer-Encoding"), "chunked" if framing == "chunked" else None)
+        # Chunked and announced longer: every byte, then no last chunk and silence.
+        self.config(framing="chunked", length_plus_once={"100": 1})
+        storage = urllib.parse.urlsplit(self.request("GET", url, {"Range": "bytes=100-199"})[0].getheader("Location"))
+        conn = http.client.HTTPConnection("127.0.0.1", storage.port, timeout=1)
+        conn.request("GET", storage.path + "?" + storage.query, headers={"Range": "bytes=100-199"})
+        answer = conn.getresponse()
+        self.assertEqual(answer.read1(1000), DATA[100:200])
+        with self.assertRaises(OSError):
+            answer.read1(1000)
+        conn.close()
+        self.config(length_plus_once=None)
+        self.config(framing="chunked", close_after={"100": 10})
+        try:
+            self.follow("GET", url, {"Range": "bytes=100-199"})
+            self.fail("a cut chunked body ended well")
+        except http.client.IncompleteRead as e:
+            self.assertEqual(len(e.partial), 10)
+
+        # A trickle after 10 bytes (one byte every 200 ms), first request of that range only.
+        self.config(framing=None, close_after=None, trickle_once={"100": 10})
+        self.assertEqual(self.follow("GET", url, {"Range": "bytes=100-112"})[1], DATA[100:113])
+
+        # Passing failures for the first N requests, with the wish of when to come back.
+        self.config(trickle_once=None, head_status=503, listing_status=503, retry_after=2,
+                    times={"head_status": 1, "listing_status": 2})
+        answer, _ = self.follow("HEAD", url)
+        self.assertEqual((answer.status, answer.getheader("Retry-After")), (503, "2"))
+        self.assertEqual(self.follow("HEAD", url)[0].status, 200)
+        self.assertEqual([self.listing("F")[0].status for _ in range(3)], [503, 503, 200])
+
+        # A redirect's page that stops and keeps silent until the client leaves.
+        self.config(head_status=None, listing_status=None, times=None, redirect_stall_once={"part1": 100})
+        head, _, page = raw("bytes=2560-5119", timeout=2).partition(b"\r\n\r\n")
+        self.assertEqual(len(page), 100)
 
 if __name__ == "__main__":
     unittest.main()
