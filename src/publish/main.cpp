@@ -27,12 +27,6 @@ void PrintLine(const std::wstring& text, FILE* stream = stdout) {
   std::fwrite(bytes.data(), 1, bytes.size(), stream);
 }
 
-std::wstring Count(uint64_t value) {
-  std::wstring digits = IntToStr(static_cast<int64_t>(value));
-  for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3) digits.insert(static_cast<size_t>(at), L",");
-  return digits;
-}
-
 struct TCommand {
   const char* Name;
   size_t Arguments;
@@ -96,7 +90,7 @@ int Check(const fs::path& dir) {
   const fs::path archive = dir / "Tandrel.zip";
   if (fs::is_regular_file(archive)) {
     TInFile file(archive);
-    PrintLine(L"Tandrel.zip: " + Count(static_cast<uint64_t>(file.Size())) + L" bytes, SHA-256 " + Sha256OfFile(archive));
+    PrintLine(L"Tandrel.zip: " + CountText(static_cast<uint64_t>(file.Size())) + L" bytes, SHA-256 " + Sha256OfFile(archive));
   }
   const bool failed = HasError(findings);
   PrintLine(failed ? L"check: errors found, do not upload" : L"check: ready to upload");
@@ -113,8 +107,8 @@ int Pack(const fs::path& product, const fs::path& notes, const fs::path& out) {
   std::wstring files;
   for (const std::string& file : result.Files) files += (files.empty() ? L"" : L", ") + DecodeUtf8Lenient(file);
   PrintLine(L"pack: wrote version " + result.Version + L" into " + PathText(out) + L": " + files);
-  PrintLine(L"pack: " + Count(result.Entries) + L" entries, " + Count(result.FilesSize) + L" bytes of files; Tandrel.zip " +
-            Count(result.ArchiveSize) + L" bytes, SHA-256 " + result.Sha256);
+  PrintLine(L"pack: " + CountText(result.Entries) + L" entries, " + CountText(result.FilesSize) + L" bytes of files; Tandrel.zip " +
+            CountText(result.ArchiveSize) + L" bytes, SHA-256 " + result.Sha256);
   for (const fs::path& old : result.Unwritten)
     PrintLine(L"warning: " + PathText(old) + L" is not part of this release (pack did not write it): do not upload it, "
               L"or remove it");

@@ -34,12 +34,6 @@ void Put32(std::string& out, uint32_t value) {
   Put16(out, value >> 16);
 }
 
-std::wstring Count(uint64_t value) {
-  std::wstring digits = IntToStr(static_cast<int64_t>(value));
-  for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3) digits.insert(static_cast<size_t>(at), L",");
-  return digits;
-}
-
 [[noreturn]] void Refuse(const std::string& name, const std::wstring& reason) {
   throw Exception(L"\"" + DecodeUtf8Lenient(name) + L"\": " + reason);
 }
@@ -80,12 +74,12 @@ std::string LinkTarget(const fs::path& path) {
 // whole archive stays below 4 GiB shows only while compressing; the writer stops there.
 void CheckLimits(const std::vector<TPackEntry>& entries) {
   if (entries.size() > kMaxEntries)
-    throw Exception(L"The product holds " + Count(entries.size()) + L" files and folders; an archive without Zip64 "
-                    L"holds at most " + Count(kMaxEntries) + L" entries, and older launchers may not read Zip64");
+    throw Exception(L"The product holds " + CountText(entries.size()) + L" files and folders; an archive without Zip64 "
+                    L"holds at most " + CountText(kMaxEntries) + L" entries, and older launchers may not read Zip64");
   for (const TPackEntry& entry : entries)
     if (entry.Size >= kZipLimit)
-      Refuse(entry.Name, L"it is " + Count(entry.Size) + L" bytes; a file in an archive without Zip64 holds at most " +
-                             Count(kZipLimit - 1) + L" bytes, and older launchers may not read Zip64");
+      Refuse(entry.Name, L"it is " + CountText(entry.Size) + L" bytes; a file in an archive without Zip64 holds at most " +
+                             CountText(kZipLimit - 1) + L" bytes, and older launchers may not read Zip64");
 }
 
 struct TDeflater {
@@ -175,6 +169,12 @@ fs::path Canonical(const fs::path& path) {
 }
 }  // namespace
 
+std::wstring CountText(uint64_t value) {
+  std::wstring digits = IntToStr(static_cast<int64_t>(value));
+  for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3) digits.insert(static_cast<size_t>(at), L",");
+  return digits;
+}
+
 std::vector<TPackEntry> ListProduct(const fs::path& productDir) {
   std::error_code code;
   if (!fs::is_directory(productDir, code))
@@ -236,7 +236,7 @@ uint64_t WriteArchive(const std::vector<TPackEntry>& entries, const fs::path& pa
   TOutFile out(path);
   std::string directory;
   auto beyond = [](const std::string& name) {
-    Refuse(name, L"the archive passes " + Count(kZipLimit) + L" bytes here; an archive without Zip64 holds no more, "
+    Refuse(name, L"the archive passes " + CountText(kZipLimit) + L" bytes here; an archive without Zip64 holds no more, "
                  L"and older launchers may not read Zip64");
   };
   for (const TPackEntry& entry : entries) {

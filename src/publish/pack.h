@@ -16,6 +16,9 @@ struct TPackEntry {
   uint16_t DosDate = 0, DosTime = 0;
 };
 
+// A number with its thousands marked, as messages show sizes and counts: "65,534".
+std::wstring CountText(uint64_t value);
+
 // Every file and folder below the product folder, in archive order: sorted by name with
 // "Tandrel.exe" last. Raises Exception, naming the file and the reason, when "Tandrel.exe" is
 // missing, a name would be refused, an entry is a link, or the archive would pass its limits
