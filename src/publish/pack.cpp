@@ -82,46 +82,52 @@ void CheckLimits(const std::vector<TPackEntry>& entries) {
                              CountText(kZipLimit - 1) + L" bytes, and older launchers may not read Zip64");
 }
 
-struct TDeflater {
-  z_stream Stream{};
-  TDeflater() {
-    if (deflateInit2(&Stream, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) throw Exception(L"insufficient memory");
+// One deflate stream and its buffers, reset for every file: a product of thousands of small
+// files costs no set-up per file.
+class TDeflater {
+ public:
+  TDeflater() : FInput(new char[kPiece]), FOutput(new char[kPiece]) {
+    if (deflateInit2(&FStream, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) throw Exception(L"insufficient memory");
   }
-  ~TDeflater() { deflateEnd(&Stream); }
-};
+  ~TDeflater() { deflateEnd(&FStream); }
+  TDeflater(const TDeflater&) = delete;
+  TDeflater& operator=(const TDeflater&) = delete;
 
-// Compresses one file into the archive; returns its CRC-32 and its compressed size.
-std::pair<uint32_t, uint64_t> DeflateFile(const TPackEntry& entry, TOutFile& out) {
-  TInFile file(entry.Source);
-  TDeflater deflater;
-  z_stream& stream = deflater.Stream;
-  std::unique_ptr<char[]> input(new char[kPiece]), output(new char[kPiece]);
-  uint32_t crc = static_cast<uint32_t>(crc32(0, nullptr, 0));
-  uint64_t read = 0, packed = 0;
-  int flush = Z_NO_FLUSH;
-  do {
-    const size_t got = file.Read(input.get(), kPiece);
-    read += got;
-    crc = static_cast<uint32_t>(crc32(crc, reinterpret_cast<const Bytef*>(input.get()), static_cast<uInt>(got)));
-    flush = got == 0 ? Z_FINISH : Z_NO_FLUSH;
-    stream.next_in = reinterpret_cast<Bytef*>(input.get());
-    stream.avail_in = static_cast<uInt>(got);
-    int result = Z_OK;
+  // Compresses one file into the archive; returns its CRC-32 and its compressed size.
+  std::pair<uint32_t, uint64_t> File(const TPackEntry& entry, TOutFile& out) {
+    TInFile file(entry.Source);
+    deflateReset(&FStream);
+    uint32_t crc = static_cast<uint32_t>(crc32(0, nullptr, 0));
+    uint64_t read = 0, packed = 0;
+    int flush = Z_NO_FLUSH;
     do {
-      stream.next_out = reinterpret_cast<Bytef*>(output.get());
-      stream.avail_out = static_cast<uInt>(kPiece);
-      result = deflate(&stream, flush);
-      if (result == Z_STREAM_ERROR) throw Exception(L"deflate failed");
-      const size_t have = kPiece - stream.avail_out;
-      out.Write(output.get(), have);
-      packed += have;
-    } while (stream.avail_out == 0);
-    if (flush == Z_FINISH && result != Z_STREAM_END) throw Exception(L"deflate failed");
-  } while (flush != Z_FINISH);
-  if (read != entry.Size)
-    throw Exception(FileErrorText(L"Cannot read file", entry.Source, L"It changed while it was being packed."));
-  return {crc, packed};
-}
+      const size_t got = file.Read(FInput.get(), kPiece);
+      read += got;
+      crc = static_cast<uint32_t>(crc32(crc, reinterpret_cast<const Bytef*>(FInput.get()), static_cast<uInt>(got)));
+      flush = got == 0 ? Z_FINISH : Z_NO_FLUSH;
+      FStream.next_in = reinterpret_cast<Bytef*>(FInput.get());
+      FStream.avail_in = static_cast<uInt>(got);
+      int result = Z_OK;
+      do {
+        FStream.next_out = reinterpret_cast<Bytef*>(FOutput.get());
+        FStream.avail_out = static_cast<uInt>(kPiece);
+        result = deflate(&FStream, flush);
+        if (result == Z_STREAM_ERROR) throw Exception(L"deflate failed");
+        const size_t have = kPiece - FStream.avail_out;
+        out.Write(FOutput.get(), have);
+        packed += have;
+      } while (FStream.avail_out == 0);
+      if (flush == Z_FINISH && result != Z_STREAM_END) throw Exception(L"deflate failed");
+    } while (flush != Z_FINISH);
+    if (read != entry.Size)
+      throw Exception(FileErrorText(L"Cannot read file", entry.Source, L"It changed while it was being packed."));
+    return {crc, packed};
+  }
+
+ private:
+  z_stream FStream{};
+  std::unique_ptr<char[]> FInput, FOutput;
+};
 
 std::string Header(const TPackEntry& entry, uint32_t signature, uint16_t method, uint32_t crc, uint64_t packed) {
   std::string out;
@@ -234,6 +240,7 @@ std::vector<TPackEntry> ListProduct(const fs::path& productDir) {
 
 uint64_t WriteArchive(const std::vector<TPackEntry>& entries, const fs::path& path) {
   TOutFile out(path);
+  TDeflater deflater;
   std::string directory;
   auto beyond = [](const std::string& name) {
     Refuse(name, L"the archive passes " + CountText(kZipLimit) + L" bytes here; an archive without Zip64 holds no more, "
@@ -248,7 +255,7 @@ uint64_t WriteArchive(const std::vector<TPackEntry>& entries, const fs::path& pa
     uint32_t crc = 0;
     uint64_t packed = 0;
     if (!folder) {
-      std::tie(crc, packed) = DeflateFile(entry, out);
+      std::tie(crc, packed) = deflater.File(entry, out);
       if (packed >= kZipLimit) beyond(entry.Name);
       std::string sizes;
       Put32(sizes, crc);
