@@ -327,7 +327,16 @@ TPackResult PackRelease(const fs::path& productDir, const fs::path& notes, const
   std::stable_partition(result.Files.begin(), result.Files.end(), [](const std::string& f) { return f != "version.txt"; });
   fs::create_directories(out, code);
   if (code) throw Exception(FileErrorText(L"Cannot create folder", out, ReasonText(code)));
-  for (const std::string& file : result.Files) ReplaceFileWith(staging.Path / file, out / file);
+  std::wstring replaced;
+  for (const std::string& file : result.Files) {
+    try {
+      ReplaceFileWith(staging.Path / file, out / file);
+    } catch (const Exception& e) {
+      throw Exception(e.Message() + L" (" + (replaced.empty() ? L"nothing was replaced" : L"replaced already:" + replaced) +
+                      L"; version.txt is still the old one, so no launcher offers the new files yet)");
+    }
+    replaced += L" " + DecodeUtf8Lenient(file);
+  }
   result.Written = true;
   for (fs::directory_iterator it(out, code), end; !code && it != end; it.increment(code))
     if (std::none_of(result.Files.begin(), result.Files.end(),

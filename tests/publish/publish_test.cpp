@@ -251,6 +251,19 @@ TEST_F(Publish, PackReplacesOutDirOnlyAfterItsCheck) {
   EXPECT_NE(ReadRelease(Out()).Archive, before.Archive);
   EXPECT_EQ(written.Unwritten, std::vector<fs::path>{Out() / "Tandrel-old.zip"});
   EXPECT_FALSE(fs::exists(FRoot / ".out.pack"));
+
+  // A file that cannot be replaced is named with the reason and with what was replaced before it.
+  fs::remove(Out() / "version.txt");
+  fs::create_directories(Out() / "version.txt" / "x");
+  try {
+    PackRelease(Product(), FRoot / "notes.txt", Out());
+    ADD_FAILURE() << "replaced";
+  } catch (const Exception& e) {
+    const std::string text = e.what();
+    EXPECT_NE(text.find("Cannot replace file \"" + (Out() / "version.txt").string() + "\". "), std::string::npos) << text;
+    EXPECT_NE(text.find("(replaced already: Tandrel.zip Changes.txt;"), std::string::npos) << text;
+  }
+  EXPECT_FALSE(fs::exists(FRoot / ".out.pack"));
 }
 
 #ifndef _WIN32
