@@ -288,6 +288,7 @@ std::optional<std::wstring> NotesDecodeError(std::string_view notes) {
 }
 
 std::vector<std::wstring> NotesRisks(std::string_view notes) {
+  if (NotesDecodeError(notes)) return {};  // reported as an error of its own
   const std::wstring text = DecodeNotes(notes, [](std::string_view) { return std::wstring(); });
   if (TrimBlank(text).empty()) return {L"empty: the update window shows a blank page"};
   const std::wstring lowered = AsciiLower(text);
