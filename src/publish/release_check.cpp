@@ -1,8 +1,11 @@
 #include "publish/release_check.h"
 
-#include <algorithm>
-#include <set>
+#include <zlib.h>
 
+#include <algorithm>
+
+#include "publish/files.h"
+#include "publish/names.h"
 #include "system/changes_page.h"
 #include "system/errors.h"
 #include "system/pe_version.h"
@@ -10,10 +13,12 @@
 #include "system/version_compare.h"
 #include "system/zip_core.h"
 
+namespace fs = std::filesystem;
+
 namespace {
 const wchar_t kProgram[] = L"Tandrel.exe";
 
-// "." segments name the folder they are in: ".\Tandrel.exe" lands where "Tandrel.exe" does.
+// "." segments name the folder they are in: ".\\Tandrel.exe" lands where "Tandrel.exe" does.
 std::wstring WithoutDotSegments(const std::wstring& name) {
   std::wstring out;
   size_t start = 0;
@@ -29,19 +34,26 @@ std::wstring WithoutDotSegments(const std::wstring& name) {
 // Takes in what the launcher's own extraction would write, without writing it.
 class TArchiveWalk final : public TZipOutput {
  public:
-  std::vector<std::wstring> Names;  // in archive order
-  std::string Program;              // the bytes of "Tandrel.exe" at the root
+  std::string Program;  // the bytes of "Tandrel.exe" at the root
   bool HasProgram = false;
+  bool ProgramLast = false;
+  size_t Done = 0;        // entries extracted whole, so the index of the one that failed
+  uint64_t Written = 0;   // bytes of the current file so far
+  uint32_t Crc = 0;       // and their CRC-32
 
   void MakeFolder(const TZipItem& item) override {
-    Names.push_back(WithoutDotSegments(item.Name));
+    FInProgram = !item.IsFolder() && SameTextAscii(WithoutDotSegments(item.Name), kProgram);
+    ProgramLast = FInProgram;
     if (item.IsFolder()) ++Done;
-    FInProgram = !item.IsFolder() && SameTextAscii(Names.back(), kProgram);
   }
   void BeginFile(const TZipItem&) override {
+    Written = 0;
+    Crc = static_cast<uint32_t>(crc32(0, nullptr, 0));
     if (FInProgram) Program.clear();
   }
   void Write(const void* data, size_t count) override {
+    Written += count;
+    Crc = static_cast<uint32_t>(crc32(Crc, static_cast<const Bytef*>(data), static_cast<uInt>(count)));
     if (FInProgram) Program.append(static_cast<const char*>(data), count);
   }
   void CloseFile() override {}
@@ -49,7 +61,6 @@ class TArchiveWalk final : public TZipOutput {
     HasProgram = HasProgram || FInProgram;
     ++Done;
   }
-  size_t Done = 0;  // entries extracted whole, so the index of the one that failed
 
  private:
   bool FInProgram = false;
@@ -62,11 +73,11 @@ bool IsPlainNumber(const std::wstring& component) {
          VersionComponentValue(component) <= 65535;
 }
 
-void CheckVersion(const TReleaseFiles& files, const TArchiveWalk& walk, bool archiveRead,
+void CheckVersion(const std::optional<std::string>& version, const TArchiveWalk& walk, bool archiveRead,
                   std::vector<TFinding>& findings) {
   auto error = [&](std::wstring text) { findings.push_back({true, L"version.txt: " + std::move(text)}); };
-  if (!files.Version) return error(L"missing");
-  std::string_view bytes = *files.Version;
+  if (!version) return error(L"missing");
+  std::string_view bytes = *version;
   if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
   const std::optional<std::wstring> decoded = DecodeUtf8Strict(bytes);
   if (!decoded) return error(L"not UTF-8: the launcher fails to read it");
@@ -87,7 +98,179 @@ void CheckVersion(const TReleaseFiles& files, const TArchiveWalk& walk, bool arc
                                                    : L": users of older versions would never be offered it"));
   }
 }
+
+std::wstring EntryText(const TZipItem& item) {
+  const std::wstring name = item.Name.empty() ? DecodeZipName(item.RawName, item.Flags, {}) : item.Name;
+  return L"Tandrel.zip: \"" + name + L"\": ";
+}
+
+bool NonAscii(std::string_view bytes) {
+  return std::any_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+}
+
+// Why the directory of the archive cannot be read, for a reader's failure text.
+std::wstring DirectoryReason(const std::wstring& failure, int64_t size) {
+  if (failure == L"Stream read error")
+    return size <= 0 ? L"the file is empty" : L"the archive is cut short (" + IntToStr(size) + L" bytes)";
+  if (failure == L"Error reading zip file")
+    return L"no zip directory at its end: it is not a zip archive, or it is cut short (" + IntToStr(size) + L" bytes)";
+  if (failure == L"Invalid Zip Central Header signature")
+    return std::wstring(L"the zip directory is damaged, or the archive is cut short");
+  return failure;
+}
+
+// What the launcher refuses or stumbles on before it extracts anything; true when it would stop.
+bool JudgeEntries(TZipSource& source, std::vector<TZipItem>& items, std::vector<TFinding>& findings) {
+  bool stops = false;
+  for (TZipItem& item : items) {
+    if (item.Flags & 0x0001) {
+      findings.push_back({true, EntryText(item) + L"encrypted" +
+                                    (item.Method == 99 ? std::wstring(L" with AES") : std::wstring()) +
+                                    L": the launcher cannot decrypt it; pack the files without a password"});
+      stops = true;
+      continue;
+    }
+    if (item.Method != 0 && item.Method != 8) {
+      findings.push_back({true, EntryText(item) + L"compressed with " + ZipMethodName(item.Method) +
+                                    L": the launcher reads only stored and deflate entries and fails with \"Item not found\""});
+      stops = true;
+      continue;
+    }
+    try {
+      JudgeZipEntry(source, item);
+    } catch (const Exception& e) {
+      std::wstring text = EntryText(item) + L"the launcher fails with \"" + e.Message() + L"\"";
+      if (e.Message() == L"Invalid Zip Local Header signature") {
+        text += L": the entry's header is not where the directory says";
+      } else if (const std::optional<TNameRefusal> refusal = JudgeForEveryUser({item})) {
+        text = EntryText(item) + refusal->Reason;
+      }
+      findings.push_back({true, text});
+      stops = true;
+    }
+  }
+  if (stops) return true;
+  if (const std::optional<TNameRefusal> refusal = JudgeForEveryUser(items)) {
+    findings.push_back({true, EntryText(items[refusal->Index]) + refusal->Reason});
+    return true;
+  }
+  for (const TZipItem& item : items) {
+    const int room = UserNameRoom(item.Name);
+    if (room < kComfortableUserNameRoom)
+      findings.push_back({false, EntryText(item) + L"the path is " + IntToStr(static_cast<int64_t>(item.Name.size())) +
+                                 L" characters long: it passes Windows' path limit for user folder names longer than " +
+                                 IntToStr(room) + L" characters (C:\\Users\\<user>\\AppData\\Local\\Tandrel\\)"});
+  }
+  return false;
+}
+
+// Risks of entries the launcher does write.
+void WarnAboutEntries(const std::vector<TZipItem>& items, std::vector<TFinding>& findings) {
+  for (const TZipItem& item : items) {
+    if (!(item.Flags & 0x0800) && NonAscii(item.RawName) && item.Name == DecodeZipName(item.RawName, item.Flags, {})) {
+      std::wstring text = EntryText(item) + L"the name is not marked as UTF-8, so users get it in code page 437 "
+                                            L"as shown here";
+      if (const std::optional<std::wstring> meant = DecodeUtf8Strict(item.RawName)) {
+        std::wstring windows = *meant;
+        std::replace(windows.begin(), windows.end(), L'/', L'\\');
+        text += L", not \"" + windows + L"\"";
+      }
+      findings.push_back({false, text + L"; pack it with morvane-publish pack"});
+    }
+    if (!item.IsFolder() && (item.MadeBy >> 8) == 0 && (item.ExternalAttributes & 0x01))
+      findings.push_back({false, EntryText(item) + L"read-only: installed so, it stops the next update at this file "
+                                                   L"(\"Cannot create file\")"});
+  }
+}
+
+void CheckArchive(TZipSource& source, TArchiveWalk& walk, bool& archiveRead, std::vector<TFinding>& findings) {
+  std::vector<TZipItem> items;
+  try {
+    items = ReadZipDirectory(source);
+  } catch (const Exception& e) {
+    findings.push_back({true, L"Tandrel.zip: the launcher fails to extract it with \"" + e.Message() + L"\": " +
+                                  DirectoryReason(e.Message(), source.Size())});
+    return;
+  }
+  if (JudgeEntries(source, items, findings)) return;
+  try {
+    ExtractZip(source, walk);
+    archiveRead = true;
+  } catch (const Exception& e) {
+    std::wstring text = L"Tandrel.zip: ";
+    if (walk.Done < items.size()) {
+      const TZipItem& item = items[walk.Done];
+      text = EntryText(item) + L"the launcher fails with \"" + e.Message() + L"\"";
+      if (e.Message() == L"Error reading zip file")
+        text += walk.Written < item.UncompressedSize
+                    ? L": its data ends after " + IntToStr(static_cast<int64_t>(walk.Written)) + L" of " +
+                          IntToStr(static_cast<int64_t>(item.UncompressedSize)) + L" bytes (archive cut short or damaged)"
+                    : std::wstring(L": its CRC-32 does not match its data (archive damaged)");
+      else
+        text += L": its compressed data is damaged";
+    } else {
+      text += L"the launcher fails with \"" + e.Message() + L"\"";
+    }
+    findings.push_back({true, text});
+    return;
+  }
+  WarnAboutEntries(items, findings);
+  if (!walk.HasProgram) {
+    findings.push_back({true, L"Tandrel.zip: no Tandrel.exe at the root"});
+  } else if (!walk.ProgramLast) {
+    findings.push_back({false, L"Tandrel.zip: Tandrel.exe is not the last entry: an interrupted extraction leaves the "
+                               L"new Tandrel.exe beside old files"});
+  }
+}
+
+size_t LineOf(std::wstring_view text, size_t at) {
+  return 1 + static_cast<size_t>(std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(at), L'\n'));
+}
+
+// The charset a <meta> tag declares, lower-cased; empty when none does.
+std::wstring DeclaredCharset(const std::wstring& lowered) {
+  for (size_t at = lowered.find(L"<meta"); at != std::wstring::npos; at = lowered.find(L"<meta", at + 1)) {
+    const size_t end = lowered.find(L'>', at);
+    const std::wstring tag = lowered.substr(at, end == std::wstring::npos ? std::wstring::npos : end - at);
+    const size_t key = tag.find(L"charset=");
+    if (key == std::wstring::npos) continue;
+    size_t from = key + 8;
+    while (from < tag.size() && (tag[from] == L'"' || tag[from] == L'\'' || tag[from] == L' ')) ++from;
+    size_t to = from;
+    while (to < tag.size() && tag[to] != L'"' && tag[to] != L'\'' && tag[to] != L' ' && tag[to] != L';' && tag[to] != L'/')
+      ++to;
+    return tag.substr(from, to - from);
+  }
+  return {};
+}
 }  // namespace
+
+std::wstring ZipMethodName(uint16_t method) {
+  const wchar_t* name = nullptr;
+  switch (method) {
+    case 0: name = L"stored"; break;
+    case 1: name = L"Shrink"; break;
+    case 2: case 3: case 4: case 5: name = L"Reduce"; break;
+    case 6: name = L"Implode"; break;
+    case 8: name = L"Deflate"; break;
+    case 9: name = L"Deflate64"; break;
+    case 10: name = L"PKWARE DCL Implode"; break;
+    case 12: name = L"BZip2"; break;
+    case 14: name = L"LZMA"; break;
+    case 16: name = L"IBM z/OS CMPSC"; break;
+    case 18: name = L"IBM TERSE"; break;
+    case 19: name = L"IBM LZ77"; break;
+    case 93: name = L"Zstandard"; break;
+    case 94: name = L"MP3"; break;
+    case 95: name = L"XZ"; break;
+    case 96: name = L"JPEG"; break;
+    case 97: name = L"WavPack"; break;
+    case 98: name = L"PPMd"; break;
+    case 99: name = L"AES encryption"; break;
+    default: return L"method " + IntToStr(method);
+  }
+  return std::wstring(name) + L" (method " + IntToStr(method) + L")";
+}
 
 std::optional<std::wstring> NotesDecodeError(std::string_view notes) {
   bool fellBack = false;
@@ -104,55 +287,79 @@ std::optional<std::wstring> NotesDecodeError(std::string_view notes) {
   return std::nullopt;
 }
 
-std::vector<TFinding> CheckRelease(const TReleaseFiles& files) {
+std::vector<std::wstring> NotesRisks(std::string_view notes) {
+  if (NotesDecodeError(notes)) return {};  // reported as an error of its own
+  const std::wstring text = DecodeNotes(notes, [](std::string_view) { return std::wstring(); });
+  if (TrimBlank(text).empty()) return {L"empty: the update window shows a blank page"};
+  const std::wstring lowered = AsciiLower(text);
+  std::vector<std::wstring> risks;
+  const bool html = lowered.find(L"<html") != std::wstring::npos || lowered.find(L"<!doctype") != std::wstring::npos;
+  if (!html) {
+    const size_t markup = text.find(L'<');
+    if (markup != std::wstring::npos)
+      risks.push_back(L"plain text with \"<\" on line " + IntToStr(static_cast<int64_t>(LineOf(text, markup))) +
+                      L": the update window reads the notes as HTML, so it may hide or format text; write &lt; "
+                      L"or make the notes a whole HTML document");
+    return risks;
+  }
+  const std::wstring charset = DeclaredCharset(lowered);
+  if (!charset.empty() && charset != L"utf-8" && charset != L"utf8")
+    risks.push_back(L"HTML that declares the charset \"" + charset + L"\", but its text is UTF-8 and the launcher "
+                    L"writes the page in UTF-8: letters beyond ASCII show garbled; declare utf-8");
+  else if (charset.empty() && lowered.find(L"<meta") != std::wstring::npos &&
+           std::any_of(text.begin(), text.end(), [](wchar_t c) { return c >= 0x80; }))
+    risks.push_back(std::wstring(L"HTML with a <meta> tag but no charset: the launcher then adds none, and the "
+                                 L"update window may read the UTF-8 page in the user's code page; add <meta "
+                                 L"charset=\"utf-8\">"));
+  return risks;
+}
+
+std::vector<TFinding> CheckRelease(const std::optional<std::string>& version, const std::optional<std::string>& changes,
+                                   TZipSource* archive) {
   std::vector<TFinding> findings;
   TArchiveWalk walk;
   bool archiveRead = false;
-  if (!files.Archive) {
+  if (!archive)
     findings.push_back({true, L"Tandrel.zip: missing"});
-  } else {
-    TMemoryZipSource source(*files.Archive);
-    std::vector<TZipItem> directory;
-    size_t judged = 0;
-    try {
-      directory = ReadZipDirectory(source);
-      // The launcher judges every entry before it writes one: the first entry judged unfit is
-      // the one to name.
-      for (; judged < directory.size(); ++judged) JudgeZipEntry(source, directory[judged]);
-      ExtractZip(source, walk);
-      archiveRead = true;
-    } catch (const Exception& e) {
-      std::wstring text = L"Tandrel.zip: the launcher fails to extract it: " + e.Message();
-      const size_t at = judged < directory.size() ? judged : walk.Done;
-      if (at < directory.size()) {
-        const TZipItem& item = directory[at];
-        text += L" (at the entry \"" + DecodeZipName(item.RawName, item.Flags, {}) + L"\"";
-        if (item.Method != 0 && item.Method != 8)
-          text += L", compressed with method " + IntToStr(item.Method) + L"; only stored and deflate are read";
-        text += L")";
-      }
-      findings.push_back({true, text});
-    }
-  }
-  if (archiveRead) {
-    std::set<std::wstring> seen;
-    for (const std::wstring& name : walk.Names) {
-      std::wstring key = AsciiUpper(name);
-      if (!key.empty() && key.back() == L'\\') key.pop_back();
-      if (!seen.insert(key).second) findings.push_back({true, L"Tandrel.zip: the name \"" + name + L"\" appears twice"});
-    }
-    if (!walk.HasProgram) {
-      findings.push_back({true, L"Tandrel.zip: no Tandrel.exe at the root"});
-    } else if (!SameTextAscii(walk.Names.back(), kProgram)) {
-      findings.push_back({false, L"Tandrel.zip: Tandrel.exe is not the last entry: an interrupted extraction leaves the "
-                                 L"new Tandrel.exe beside old files"});
-    }
-  }
-  CheckVersion(files, walk, archiveRead, findings);
-  if (!files.Changes) {
+  else
+    CheckArchive(*archive, walk, archiveRead, findings);
+  CheckVersion(version, walk, archiveRead, findings);
+  if (!changes) {
     findings.push_back({false, L"Changes.txt: missing: the update window shows no notes"});
-  } else if (auto reason = NotesDecodeError(*files.Changes)) {
+  } else if (auto reason = NotesDecodeError(*changes)) {
     findings.push_back({true, L"Changes.txt: " + *reason});
+  } else {
+    for (const std::wstring& risk : NotesRisks(*changes)) findings.push_back({false, L"Changes.txt: " + risk});
   }
   return findings;
+}
+
+std::vector<TFinding> CheckRelease(const TReleaseFiles& files) {
+  if (!files.Archive) return CheckRelease(files.Version, files.Changes, nullptr);
+  TMemoryZipSource source(*files.Archive);
+  return CheckRelease(files.Version, files.Changes, &source);
+}
+
+std::vector<TFinding> CheckReleaseFolder(const fs::path& dir) {
+  auto present = [](const fs::path& path) {
+    std::error_code code;
+    const fs::file_status status = fs::symlink_status(path, code);
+    if (code && code != std::errc::no_such_file_or_directory)
+      throw Exception(FileErrorText(L"Cannot open file", path, ReasonText(code)));
+    return fs::exists(status);
+  };
+  std::error_code code;
+  if (!fs::is_directory(dir, code)) {
+    throw Exception(FileErrorText(L"Cannot open folder", dir,
+                                  code ? ReasonText(code) : std::wstring(L"It is a file, not a folder.")));
+  }
+  auto read = [&](const char* name) {
+    const fs::path path = dir / name;
+    return present(path) ? std::optional(ReadWholeFile(path)) : std::nullopt;
+  };
+  const std::optional<std::string> version = read("version.txt"), changes = read("Changes.txt");
+  const fs::path archive = dir / "Tandrel.zip";
+  if (!present(archive)) return CheckRelease(version, changes, nullptr);
+  TInFile file(archive);
+  return CheckRelease(version, changes, &file);
 }

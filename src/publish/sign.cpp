@@ -2,8 +2,9 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
+#include <system_error>
 
+#include "publish/files.h"
 #include "publish/pack.h"
 #include "publish/sha256.h"
 #include "system/errors.h"
@@ -32,10 +33,6 @@ namespace {
 
 const char kPrivatePrefix[] = "ecdsa-p256-private:";
 constexpr size_t kCoordinate = 32;
-
-std::wstring PathText(const fs::path& path) {
-  return DecodeUtf8Lenient(reinterpret_cast<const char*>(path.u8string().c_str()));
-}
 
 void Wipe(std::string& secret) {
   volatile char* p = secret.data();
@@ -118,6 +115,14 @@ TPublisherKey NewKey() {
 #endif
 }
 
+std::error_code LastSystemError() {
+#ifdef _WIN32
+  return std::error_code(static_cast<int>(GetLastError()), std::system_category());
+#else
+  return std::error_code(errno, std::generic_category());
+#endif
+}
+
 // Creates path for writing, failing when anything is there already; readable by the owner only.
 void WriteNewSecretFile(const fs::path& path, const std::string& bytes) {
 #ifdef _WIN32
@@ -125,20 +130,21 @@ void WriteNewSecretFile(const fs::path& path, const std::string& bytes) {
   if (!file) {
     if (GetLastError() == ERROR_FILE_EXISTS || GetLastError() == ERROR_ALREADY_EXISTS)
       throw Exception(PathText(path) + L" exists already; a key file is never replaced");
-    throw Exception(L"Cannot create " + PathText(path));
+    throw Exception(FileErrorText(L"Cannot create file", path, ReasonText(LastSystemError())));
   }
   DWORD written = 0;
   if (!WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) || written != bytes.size())
-    throw Exception(L"Cannot write " + PathText(path));
+    throw Exception(FileErrorText(L"Cannot write file", path, ReasonText(LastSystemError())));
 #else
   const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd < 0) {
     if (errno == EEXIST) throw Exception(PathText(path) + L" exists already; a key file is never replaced");
-    throw Exception(L"Cannot create " + PathText(path));
+    throw Exception(FileErrorText(L"Cannot create file", path, ReasonText(LastSystemError())));
   }
   // The creation mode passes through the umask, which may only take bits away.
   const bool ok = fchmod(fd, 0600) == 0 && write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
-  if (close(fd) != 0 || !ok) throw Exception(L"Cannot write " + PathText(path));
+  const std::error_code failure = ok ? std::error_code() : LastSystemError();
+  if (close(fd) != 0 || !ok) throw Exception(FileErrorText(L"Cannot write file", path, ReasonText(failure ? failure : LastSystemError())));
 #endif
 }
 
@@ -241,24 +247,39 @@ std::optional<std::string> PublishedVersionText(std::string_view bytes) {
   return std::string(bytes);
 }
 
+namespace {
+
+// The archive's size and SHA-256, read in pieces so that memory stays flat whatever its size.
+struct TArchiveDigest {
+  int64_t Size;
+  std::string Sha256;
+};
+
+TArchiveDigest DigestArchive(const fs::path& path) {
+  const int64_t size = TInFile(path).Size();
+  return {size, AsciiText(Sha256OfFile(path))};
+}
+
+std::optional<std::string> ReadIfPresent(const fs::path& path) {
+  if (!fs::exists(fs::symlink_status(path))) return std::nullopt;
+  return ReadWholeFile(path);
+}
+
+}  // namespace
+
 void SignReleaseFolder(const fs::path& dir, const TPublisherKey& key) {
-  const std::string archive = ReadWholeFile(dir / "Tandrel.zip");
+  const TArchiveDigest archive = DigestArchive(dir / "Tandrel.zip");
   const std::optional<std::string> version = PublishedVersionText(ReadWholeFile(dir / "version.txt"));
   if (!version) throw Exception(L"version.txt is not UTF-8");
-  TReleaseStatement statement{"Tandrel", *version, static_cast<int64_t>(archive.size()), AsciiText(Sha256Hex(archive)),
+  TReleaseStatement statement{"Tandrel", *version, archive.Size, archive.Sha256,
                               AsciiText(Sha256Hex(ReadWholeFile(dir / "Changes.txt")))};
   const std::string signedBytes = FormatStatement(statement);
   const std::string signature = SignStatement(key, signedBytes);
   if (!VerifyStatement(key.Point, signedBytes, signature)) throw Exception(L"The signature just made does not verify");
-  const std::string file = FormatSignatureFile(signedBytes, signature);
-  std::ofstream out(dir / "Tandrel.zip.sig", std::ios::binary | std::ios::trunc);
-  out.write(file.data(), static_cast<std::streamsize>(file.size()));
-  out.close();
-  if (!out) throw Exception(L"Cannot write " + PathText(dir / "Tandrel.zip.sig"));
+  WriteWholeFile(dir / "Tandrel.zip.sig", FormatSignatureFile(signedBytes, signature));
 }
 
-std::vector<TFinding> CheckSignature(const TReleaseFiles& files, const std::optional<std::string>& signatureFile,
-                                     const std::string& publicKeyLine) {
+std::vector<TFinding> CheckSignature(const fs::path& dir, const std::string& publicKeyLine) {
   std::vector<TFinding> findings;
   auto error = [&](const std::wstring& text) { findings.push_back({true, L"Tandrel.zip.sig: " + text}); };
   const std::optional<std::string> point = ParsePublicKeyLine(publicKeyLine);
@@ -266,6 +287,7 @@ std::vector<TFinding> CheckSignature(const TReleaseFiles& files, const std::opti
     error(L"the public key is not a key line (\"" + Widen(kPublicKeyPrefix) + L"\" and 88 base64 characters)");
     return findings;
   }
+  const std::optional<std::string> signatureFile = ReadIfPresent(dir / "Tandrel.zip.sig");
   if (!signatureFile) {
     error(L"missing: a launcher with keys refuses the release");
     return findings;
@@ -282,14 +304,18 @@ std::vector<TFinding> CheckSignature(const TReleaseFiles& files, const std::opti
   }
   const TReleaseStatement& s = parsed->Statement;
   if (s.Product != "Tandrel") error(L"signed for the product \"" + DecodeUtf8Lenient(s.Product) + L"\"");
-  const std::optional<std::string> version = files.Version ? PublishedVersionText(*files.Version) : std::nullopt;
+  const std::optional<std::string> versionFile = ReadIfPresent(dir / "version.txt");
+  const std::optional<std::string> version = versionFile ? PublishedVersionText(*versionFile) : std::nullopt;
   if (!version || *version != s.Version)
     error(L"signed for the version \"" + DecodeUtf8Lenient(s.Version) + L"\", but version.txt says \"" +
           (version ? DecodeUtf8Lenient(*version) : std::wstring(L"?")) + L"\"");
-  if (!files.Archive || static_cast<int64_t>(files.Archive->size()) != s.Size ||
-      AsciiText(Sha256Hex(*files.Archive)) != s.Sha256)
+  const bool haveArchive = fs::exists(fs::symlink_status(dir / "Tandrel.zip"));
+  const std::optional<TArchiveDigest> archive =
+      haveArchive ? std::optional<TArchiveDigest>(DigestArchive(dir / "Tandrel.zip")) : std::nullopt;
+  if (!archive || archive->Size != s.Size || archive->Sha256 != s.Sha256)
     error(L"Tandrel.zip is not the archive that was signed");
-  if (!files.Changes || AsciiText(Sha256Hex(*files.Changes)) != s.ChangesSha256)
+  const std::optional<std::string> changes = ReadIfPresent(dir / "Changes.txt");
+  if (!changes || AsciiText(Sha256Hex(*changes)) != s.ChangesSha256)
     error(L"Changes.txt is not the notes that were signed: the launcher shows no notes");
   return findings;
 }

@@ -29,10 +29,9 @@ bool VerifyStatement(std::string_view point, std::string_view message, std::stri
 // Writes dir/Tandrel.zip.sig for the Tandrel.zip, version.txt and Changes.txt in dir.
 void SignReleaseFolder(const std::filesystem::path& dir, const TPublisherKey& key);
 
-// What the launcher holding the key publicKeyLine will say of the folder's signature file
-// (nullopt: the file is missing).
-std::vector<TFinding> CheckSignature(const TReleaseFiles& files, const std::optional<std::string>& signatureFile,
-                                     const std::string& publicKeyLine);
+// What the launcher holding the key publicKeyLine will say of dir's Tandrel.zip.sig and the
+// release files beside it; the archive is read in pieces.
+std::vector<TFinding> CheckSignature(const std::filesystem::path& dir, const std::string& publicKeyLine);
 
 // version.txt as the launcher reads it: without a UTF-8 byte-order mark, trimmed of every
 // character up to U+0020 at both ends; nullopt when it is not UTF-8.

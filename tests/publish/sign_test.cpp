@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 #endif
 
+#include "publish/files.h"
 #include "publish/pack.h"
 #include "system/errors.h"
 #include "system/release_statement.h"
@@ -121,35 +122,44 @@ TEST_F(Signing, CheckWithTheKeyFindsEveryChangeAfterSigning) {
   WriteFile(dir / "version.txt", "\xEF\xBB\xBF" "2.0.0.0\r\n");
   WriteFile(dir / "Changes.txt", "notes");
   SignReleaseFolder(dir, ReadPrivateKeyFile(kKeys / "test.key"));
-  const TReleaseFiles files{ReadWholeFile(dir / "version.txt"), ReadWholeFile(dir / "Changes.txt"),
-                            ReadWholeFile(dir / "Tandrel.zip")};
   const std::string signature = ReadWholeFile(dir / "Tandrel.zip.sig");
   EXPECT_NE(signature.find("version: 2.0.0.0\n"), std::string::npos);  // as the launcher reads version.txt
   const std::string test = KeyLine("test.pub");
+  auto editSignature = [](const fs::path& d, const std::function<void(std::string&)>& edit) {
+    std::string sig = ReadWholeFile(d / "Tandrel.zip.sig");
+    edit(sig);
+    WriteFile(d / "Tandrel.zip.sig", sig);
+  };
 
   struct Case {
     const char* name;
     std::string key;
-    std::function<void(TReleaseFiles&, std::optional<std::string>&)> change;
+    std::function<void(const fs::path&)> change;
     std::string finding;  // empty: no finding
   } cases[] = {
-      {"as signed", test, [](auto&, auto&) {}, ""},
-      {"unsigned", test, [](auto&, auto& sig) { sig.reset(); }, "missing"},
-      {"signed by another key", KeyLine("other.pub"), [](auto&, auto&) {}, "not signed by this key"},
-      {"version.txt edited after signing", test, [](auto& f, auto&) { f.Version = "2.0.0.1"; }, "signed for the version"},
-      {"archive swapped", test, [](auto& f, auto&) { f.Archive = "other bytes!!"; }, "Tandrel.zip is not the archive"},
-      {"notes edited", test, [](auto& f, auto&) { f.Changes = "other notes"; }, "Changes.txt is not the notes"},
-      {"statement edited", test, [](auto&, auto& sig) { sig->replace(sig->find("size: 13"), 8, "size: 14"); },
+      {"as signed", test, [](const fs::path&) {}, ""},
+      {"unsigned", test, [](const fs::path& d) { fs::remove(d / "Tandrel.zip.sig"); }, "missing"},
+      {"signed by another key", KeyLine("other.pub"), [](const fs::path&) {}, "not signed by this key"},
+      {"version.txt edited after signing", test, [](const fs::path& d) { WriteFile(d / "version.txt", "2.0.0.1"); },
+       "signed for the version"},
+      {"archive swapped", test, [](const fs::path& d) { WriteFile(d / "Tandrel.zip", "other bytes!!"); },
+       "Tandrel.zip is not the archive"},
+      {"notes edited", test, [](const fs::path& d) { WriteFile(d / "Changes.txt", "other notes"); },
+       "Changes.txt is not the notes"},
+      {"statement edited", test,
+       [&](const fs::path& d) { editSignature(d, [](std::string& sig) { sig.replace(sig.find("size: 13"), 8, "size: 14"); }); },
        "not signed by this key"},
-      {"signature truncated", test, [](auto&, auto& sig) { sig->erase(sig->size() - 6, 4); }, "malformed"},
-      {"malformed key line", "ecdsa-p256:QKQP", [](auto&, auto&) {}, "not a key line"},
+      {"signature truncated", test,
+       [&](const fs::path& d) { editSignature(d, [](std::string& sig) { sig.erase(sig.size() - 6, 4); }); }, "malformed"},
+      {"malformed key line", "ecdsa-p256:QKQP", [](const fs::path&) {}, "not a key line"},
   };
+  int n = 0;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    TReleaseFiles changed = files;
-    std::optional<std::string> sig = signature;
-    c.change(changed, sig);
-    const std::string found = Describe(CheckSignature(changed, sig, c.key));
+    const fs::path changed = FRoot / ("case" + std::to_string(n++));
+    fs::copy(dir, changed);
+    c.change(changed);
+    const std::string found = Describe(CheckSignature(changed, c.key));
     if (c.finding.empty()) {
       EXPECT_EQ(found, "");
     } else {
