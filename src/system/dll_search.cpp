@@ -1,29 +1,13 @@
 #include "system/dll_search.h"
 
-#include <algorithm>
 #include <cstring>
 #include <vector>
+
+#include "system/asked_text.h"
 
 namespace Sys {
 
 namespace {
-
-// A path the system fills in, sized by asking: call(buffer, size) returns the length written,
-// or at least size when it did not fit, or 0.
-template <typename Call>
-std::wstring GrowingPath(Call call) {
-  std::wstring text(MAX_PATH, L'\0');
-  for (int attempt = 0; attempt < 8; ++attempt) {
-    const DWORD got = call(text.data(), static_cast<DWORD>(text.size()));
-    if (got == 0) return std::wstring();
-    if (got < text.size()) {
-      text.resize(got);
-      return text;
-    }
-    text.assign(std::max<size_t>(text.size() * 2, got + 1), L'\0');
-  }
-  return std::wstring();
-}
 
 bool PlainFileName(std::wstring_view name) {
   return !name.empty() && name.find_first_of(L"\\/:") == std::wstring_view::npos && name != L"." && name != L"..";
@@ -63,7 +47,7 @@ std::vector<std::wstring> DllsIn(const std::wstring& folder) {
 }
 
 std::wstring ProgramFolder() {
-  std::wstring path = GrowingPath([](wchar_t* buffer, DWORD size) { return GetModuleFileNameW(nullptr, buffer, size); });
+  std::wstring path = AskedText([](wchar_t* buffer, DWORD size) { return GetModuleFileNameW(nullptr, buffer, size); });
   const size_t slash = path.find_last_of(L'\\');
   return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
 }
@@ -99,7 +83,7 @@ void ReportSearch([[maybe_unused]] TDllSearch search) {
 }  // namespace
 
 std::wstring SystemFolder() {
-  return GrowingPath([](wchar_t* buffer, DWORD size) { return GetSystemDirectoryW(buffer, size); });
+  return AskedText([](wchar_t* buffer, DWORD size) { return GetSystemDirectoryW(buffer, size); });
 }
 
 HMODULE LoadSystemLibrary(std::wstring_view name, DWORD flags) {

@@ -5,12 +5,10 @@
 #include "system/errors.h"
 #include "system/win_error.h"
 
-namespace {
-[[noreturn]] void RaiseFileError(const wchar_t* verb, const std::wstring& path, DWORD code) {
+void RaiseFileError(const wchar_t* verb, const std::wstring& path, DWORD code) {
   throw Exception(std::wstring(L"Cannot ") + verb + L" file \"" + ExpandFileName(path) + L"\". " +
                   SysErrorMessage(code));
 }
-}  // namespace
 
 std::wstring ExpandFileName(const std::wstring& path) {
   wchar_t buffer[MAX_PATH * 4];

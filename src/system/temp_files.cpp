@@ -4,37 +4,13 @@
 
 #include <algorithm>
 
+#include "system/asked_text.h"
 #include "system/errors.h"
 #include "system/file_stream.h"
 #include "system/handles.h"
 #include "system/win_error.h"
 
 namespace {
-
-[[noreturn]] void RaiseFileError(const wchar_t* verb, const std::wstring& path, DWORD code) {
-  throw Exception(std::wstring(L"Cannot ") + verb + L" file \"" + ExpandFileName(path) + L"\". " +
-                  SysErrorMessage(code));
-}
-
-// A text the system fills in, sized by asking first: call(size, buffer) returns the length
-// written, or the size needed (terminator included) when the buffer is too small, or 0.
-template <typename Call>
-std::wstring AskedText(Call call) {
-  std::wstring text;
-  DWORD size = call(0, nullptr);
-  // The answer may grow between the calls (the environment changes): ask again then.
-  for (int attempt = 0; size != 0 && attempt < 4; ++attempt) {
-    text.assign(size, L'\0');
-    const DWORD got = call(size, text.data());
-    if (got == 0) break;
-    if (got < size) {
-      text.resize(got);
-      return text;
-    }
-    size = got;
-  }
-  return std::wstring();
-}
 
 // A new file at path, made only if nothing at all is at that name (a link there is not
 // followed), for writing, shared with nobody.
@@ -60,10 +36,10 @@ std::wstring OwnName(const std::wstring& path, unsigned long number) {
 }  // namespace
 
 std::wstring TempFolder() {
-  std::wstring folder = AskedText([](DWORD size, wchar_t* buffer) { return GetTempPathW(size, buffer); });
+  std::wstring folder = Sys::AskedText([](wchar_t* buffer, DWORD size) { return GetTempPathW(size, buffer); });
   if (folder.empty()) throw Exception(L"Cannot find the temporary folder. " + SysErrorMessage(GetLastError()));
-  const std::wstring longForm = AskedText(
-      [&](DWORD size, wchar_t* buffer) { return GetLongPathNameW(folder.c_str(), buffer, size); });
+  const std::wstring longForm =
+      Sys::AskedText([&](wchar_t* buffer, DWORD size) { return GetLongPathNameW(folder.c_str(), buffer, size); });
   if (!longForm.empty()) folder = longForm;
   if (folder.back() != L'\\') folder += L'\\';
   return folder;
