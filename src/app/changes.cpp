@@ -5,6 +5,8 @@
 #include "release/http_client.h"
 #include "release/release_folder.h"
 #include "system/changes_page.h"
+#include "system/errors.h"
+#include "system/sha256.h"
 #include "system/temp_files.h"
 #include "system/text.h"
 #include "system/win_error.h"
@@ -17,7 +19,7 @@ std::wstring DecodeAnsi(std::string_view bytes) { return DecodeCodePage(CP_ACP, 
 
 std::wstring ChangesPagePath() { return TempFolder() + L"temp.html"; }
 
-void ShowChanges(const std::wstring& publicLink, Skin::TsWebBrowser& webView) {
+void ShowChanges(const std::wstring& publicLink, Skin::TsWebBrowser& webView, const std::wstring& expectedSha256) {
   const std::wstring link = GetDirectDownloadLink(publicLink, L"Changes.txt");
 
   std::string body;
@@ -27,6 +29,11 @@ void ShowChanges(const std::wstring& publicLink, Skin::TsWebBrowser& webView) {
     auto response = client.Get(link, &buffer);
     CheckResponse(response.get(), L"Загрузка Changes.txt");
     body = buffer.Data();
+  }
+  if (!expectedSha256.empty()) {
+    TSha256 hash;
+    hash.Update(body.data(), body.size());
+    if (hash.HexDigest() != expectedSha256) throw Exception(L"Changes.txt не совпадает с подписанным издателем");
   }
 
   const std::string page = EncodeUtf8(BuildChangesPage(DecodeNotes(body, DecodeAnsi)));

@@ -8,6 +8,7 @@
 #include "app/app_state.h"
 #include "app/command_line_win.h"
 #include "app/launcher.h"
+#include "app/startup_check.h"
 #include "system/main_queue.h"
 #include "skin/controls.h"
 #include "system/dll_search.h"
@@ -69,6 +70,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand) {
     const Sys::TComInit com;
     MainQueue::Initialize();
     Skin::AnswerVersionRequest(GetCommandLineW());
+
+    // A half-done installation is undone before the start-up check or anything else reads the
+    // product folder.
+    UndoInterruptedInstallAtStart();
 
     Application.MainFormOnTaskBar = true;
     const bool silent = HasCommandLineSwitch(Switches::CheckMorvane, true);

@@ -2,6 +2,8 @@
 // version from "version.txt" in the release folder against the installed product's.
 #pragma once
 
+#include <string>
+
 class TLauncherWindow;
 
 enum class TPublishedRelease {
@@ -13,3 +15,6 @@ enum class TPublishedRelease {
 // Reads the published version, stores the installed one in InstalledVersion and compares them.
 // Raises when the published version cannot be read.
 TPublishedRelease CheckPublishedRelease(TLauncherWindow& window);
+
+// The published version text the last check read; empty before the first.
+const std::wstring& LastPublishedVersion();

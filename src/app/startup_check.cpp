@@ -7,6 +7,8 @@
 #include "app/changes.h"
 #include "app/paths.h"
 #include "app/published_version.h"
+#include "app/signed_release.h"
+#include "system/install_transaction.h"
 #include "system/processes.h"
 #include "system/win_error.h"
 
@@ -38,7 +40,7 @@ TStartupDecision RunStartupCheck(TLauncherWindow& window) {
     window.btnUpdate.SetImageIndex(1);
     window.ProgressBar.SetVisible(false);
     try {
-      ShowChanges(PublicFolderLink(), window.sWebBrowser1);
+      ShowSignedChanges(PublicFolderLink(), LastPublishedVersion(), window.sWebBrowser1);
     } catch (...) {
       // The window is shown all the same, with an empty web view.
       DebugReportCurrentException(L"release notes");
@@ -51,4 +53,12 @@ TStartupDecision RunStartupCheck(TLauncherWindow& window) {
   if (IsProcessRunning(Names::LauncherExe) && runsAsLauncher) KillProcessByName(Names::LauncherExe);
   window.Close();
   return TStartupDecision::Closed;
+}
+
+void UndoInterruptedInstallAtStart() {
+  try {
+    UndoInterruptedInstall(LocalAppDataBase() + Names::ProductFolder);
+  } catch (...) {
+    DebugReportCurrentException(L"undo of an interrupted installation");
+  }
 }

@@ -15,3 +15,9 @@ enum class TStartupDecision {
 // shown. Raises what the version lookup raises; the release notes failing to load only leave
 // the web view empty.
 TStartupDecision RunStartupCheck(TLauncherWindow& window);
+
+// Undoes an installation that a killed run or a lost power left half done in the product
+// folder (or finishes the clean-up of one that had completed). The entry calls it first, in
+// either mode, before anything else touches the product folder. A change that cannot be undone
+// now stays recorded for the next start or the next installation.
+void UndoInterruptedInstallAtStart();

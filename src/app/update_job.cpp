@@ -9,6 +9,7 @@
 #include "app/app_state.h"
 #include "app/paths.h"
 #include "app/published_version.h"
+#include "app/signed_release.h"
 #include "release/downloader.h"
 #include "release/release_folder.h"
 #include "system/errors.h"
@@ -16,6 +17,7 @@
 #include "system/main_queue.h"
 #include "system/processes.h"
 #include "system/shortcut.h"
+#include "system/win_error.h"
 #include "system/zip_extract.h"
 
 namespace {
@@ -29,6 +31,12 @@ struct TUpdateJob {
   bool Failed = false;
   std::wstring CompletionText;
 };
+
+// Stops the product's own processes: those whose image lies in the product folder.
+void StopProduct(const std::wstring& productFolder) {
+  StopProcessesInFolder(Names::ProductAiExe, productFolder);
+  StopProcessesInFolder(Names::ProductExe, productFolder);
+}
 
 // On the main thread, after every progress report the downloader posted.
 void Complete(TUpdateJob& job) {
@@ -54,8 +62,14 @@ void RunUpdateCommand(TLauncherWindow& window) {
   // the others and never itself.
   if (IsProcessRunning(Names::LauncherExe) && OwnExeName() != Names::LauncherExe)
     KillProcessByNameExcept(Names::LauncherExe, GetCurrentProcessId());
-  if (IsProcessRunning(Names::ProductAiExe)) KillProcessByName(Names::ProductAiExe);
-  if (IsProcessRunning(Names::ProductExe)) KillProcessByName(Names::ProductExe);
+  // The product only where it is installed: a program of the same name elsewhere, or this very
+  // launcher saved under the product's name, keeps running.
+  try {
+    StopProduct(LocalAppDataBase() + Names::ProductFolder);
+  } catch (...) {
+    // No product folder to look in: the check below fails on the same and says so.
+    DebugReportCurrentException(L"stopping the product");
+  }
 
   window.lblStatus.SetText(L"Проверка версии...");
   try {
@@ -72,6 +86,10 @@ void RunUpdateCommand(TLauncherWindow& window) {
         window.ProgressBar.SetVisible(false);
         return;
     }
+  } catch (const TReleaseRefused& refusal) {
+    // Nothing was downloaded; as after a failed download, the button stays disabled.
+    window.lblStatus.SetText(L"Ошибка загрузки: " + refusal.Message());
+    window.ProgressBar.SetVisible(false);
   } catch (...) {
     window.btnUpdate.SetEnabled(true);
     window.lblStatus.SetText(L"Ошибка: " + CurrentExceptionText());
@@ -88,12 +106,14 @@ void StartUpdateJob(TLauncherWindow& window, const std::wstring& folderLink, con
   // The listing also publishes the archive's size and SHA-256, which the download checks.
   const TRemoteFile package = window.GetFileLink(folderLink, packageName);
   DownloadUrl = package.Link;
+  // With the publisher's keys compiled in, the signed statement decides what must arrive.
+  const TExpectedArchive expected = ExpectedArchive(folderLink, packageName, LastPublishedVersion(), package);
 
   window.lblStatus.SetText(L"Скачивание обновления...");
   window.ProgressBar.SetProgress(0);
   window.ProgressBar.SetVisible(true);
 
-  job->Downloader = std::make_unique<TParallelDownloader>(DownloadUrl, PackagePath, 4, package.Size, package.Sha256);
+  job->Downloader = std::make_unique<TParallelDownloader>(DownloadUrl, PackagePath, 4, expected.Size, expected.Sha256);
   job->Downloader->SetOnProgress([&window](void*, int64_t Downloaded, int64_t Total) {
     // The maximum first, so that the new position is not held down by the old one.
     window.ProgressBar.SetMaxValue(Total);
@@ -118,6 +138,8 @@ void StartUpdateJob(TLauncherWindow& window, const std::wstring& folderLink, con
 void InstallDownloadedUpdate(TLauncherWindow& window) {
   window.lblStatus.SetText(L"Установка...");
   try {
+    // The download may have taken minutes: a product started again meanwhile would hold its files.
+    StopProduct(InstallDir);
     ExtractPackage(PackagePath, InstallDir);
     const std::wstring product = InstallDir + Names::ProductExe;
     CreateDesktopShortcut(product, Names::DesktopShortcut, InstallDir, product);
@@ -125,8 +147,9 @@ void InstallDownloadedUpdate(TLauncherWindow& window) {
     window.lblStatus.SetText(L"Обновление завершено!");
     window.ProgressBar.SetVisible(false);
     const bool relaunchedCopy = OwnExeName() == Names::RelaunchedCopyExe;
-    ShellExecuteW(nullptr, L"open", product.c_str(), relaunchedCopy ? Switches::ProductAfterUpdate : nullptr, nullptr,
-                  SW_SHOWNORMAL);
+    // Started in the product folder, as the shortcut starts it.
+    ShellExecuteW(nullptr, L"open", product.c_str(), relaunchedCopy ? Switches::ProductAfterUpdate : nullptr,
+                  InstallDir.c_str(), SW_SHOWNORMAL);
     window.Close();
   } catch (...) {
     window.lblStatus.SetText(L"Ошибка при распаковке: " + CurrentExceptionText());

@@ -13,7 +13,9 @@
 #include "publish/pack.h"
 #include "publish/release_check.h"
 #include "publish/sha256.h"
+#include "publish/sign.h"
 #include "system/errors.h"
+#include "system/release_statement.h"
 #include "system/text.h"
 
 namespace fs = std::filesystem;
@@ -29,11 +31,16 @@ std::optional<std::string> ReadIfPresent(const fs::path& path) {
   return ReadWholeFile(path);
 }
 
-int Check(const fs::path& dir) {
+int Check(const fs::path& dir, const std::optional<std::string>& publicKeyLine = std::nullopt) {
   TReleaseFiles files{ReadIfPresent(dir / "version.txt"), ReadIfPresent(dir / "Changes.txt"),
                       ReadIfPresent(dir / "Tandrel.zip")};
   bool failed = false;
-  for (const TFinding& finding : CheckRelease(files)) {
+  std::vector<TFinding> findings = CheckRelease(files);
+  if (publicKeyLine) {
+    const std::vector<TFinding> more = CheckSignature(files, ReadIfPresent(dir / "Tandrel.zip.sig"), *publicKeyLine);
+    findings.insert(findings.end(), more.begin(), more.end());
+  }
+  for (const TFinding& finding : findings) {
     PrintLine((finding.Error ? L"error: " : L"warning: ") + finding.Text);
     failed = failed || finding.Error;
   }
@@ -51,8 +58,24 @@ int Run(const std::vector<fs::path>& args) {
     return Check(args[3]);
   }
   if (args.size() == 2 && args[0] == "check") return Check(args[1]);
-  PrintLine(L"usage: morvane-publish pack PRODUCT_DIR NOTES OUT_DIR\n"
-            L"       morvane-publish check DIR", stderr);
+  if (args.size() == 2 && args[0] == "keygen") {
+    const std::string publicKeyLine = GenerateKeyFile(args[1]);
+    PrintLine(L"keygen: wrote the private key; keep it off the cloud folder. The public key for "
+              L"-DMORVANE_RELEASE_KEYS:");
+    PrintLine(Widen(publicKeyLine));
+    return 0;
+  }
+  if (args.size() == 6 && args[0] == "pack" && args[1] == "--key") {
+    const TPublisherKey key = ReadPrivateKeyFile(args[2]);
+    PackRelease(args[3], args[4], args[5]);
+    SignReleaseFolder(args[5], key);
+    PrintLine(L"pack: wrote Tandrel.zip, version.txt, Changes.txt and Tandrel.zip.sig");
+    return Check(args[5], FormatPublicKeyLine(key.Point));
+  }
+  if (args.size() == 4 && args[0] == "check" && args[1] == "--key") return Check(args[3], args[2].string());
+  PrintLine(L"usage: morvane-publish keygen PRIVATE_KEY_FILE\n"
+            L"       morvane-publish pack [--key PRIVATE_KEY_FILE] PRODUCT_DIR NOTES OUT_DIR\n"
+            L"       morvane-publish check [--key PUBLIC_KEY_LINE] DIR", stderr);
   return 2;
 }
 }  // namespace

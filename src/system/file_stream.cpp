@@ -47,6 +47,12 @@ TFileStream TFileStream::Create(const std::wstring& path) {
   return TFileStream(handle, path);
 }
 
+TFileStream TFileStream::CreateNew(const std::wstring& path, const std::wstring& nameInMessage) {
+  HANDLE handle = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) RaiseFileError(L"create", nameInMessage, GetLastError());
+  return TFileStream(handle, path);
+}
+
 TFileStream TFileStream::Open(const std::wstring& path, DWORD share) {
   HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) RaiseFileError(L"open", path, GetLastError());
@@ -55,6 +61,10 @@ TFileStream TFileStream::Open(const std::wstring& path, DWORD share) {
 
 void TFileStream::Close() {
   FHandle.Reset();
+}
+
+void TFileStream::Flush() {
+  if (!FlushFileBuffers(FHandle.Get())) throw Exception(L"Stream write error");
 }
 
 void TFileStream::Write(const void* data, size_t count) {

@@ -13,6 +13,9 @@ class TFileStream final : public TStream {
   // A new file, or an existing one truncated to length 0, for reading and writing, shared with
   // nobody. Raises "Cannot create file "%s". %s".
   static TFileStream Create(const std::wstring& path);
+  // A file that must not exist yet, for writing, shared with nobody. Raises "Cannot create file
+  // "%s". %s" with the path the message should name.
+  static TFileStream CreateNew(const std::wstring& path, const std::wstring& nameInMessage);
   // An existing file for reading, with the given share mode. Raises "Cannot open file "%s". %s".
   static TFileStream Open(const std::wstring& path, DWORD share = 0);
 
@@ -31,6 +34,8 @@ class TFileStream final : public TStream {
   HANDLE Handle() const { return FHandle.Get(); }
   const std::wstring& FileName() const { return FFileName; }
   void Close();
+  // Writes what the system still holds of the file to the disk; raises "Stream write error".
+  void Flush();
 
  private:
   TFileStream(HANDLE handle, std::wstring path) : FHandle(handle), FFileName(std::move(path)) {}
@@ -46,3 +51,5 @@ bool FileExists(const std::wstring& path);
 bool DirectoryExists(const std::wstring& path);
 // Creates a folder with every missing parent; false when it does not exist afterwards.
 bool ForceDirectories(const std::wstring& path);
+// Raises "Cannot %s file "%s". %s" with the full path and the system's text for the code.
+[[noreturn]] void RaiseFileError(const wchar_t* verb, const std::wstring& path, DWORD code);

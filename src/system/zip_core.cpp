@@ -9,6 +9,7 @@
 
 #include "system/errors.h"
 #include "system/text.h"
+#include "system/zip_judge.h"
 
 namespace {
 constexpr uint32_t kEndSignature = 0x06054b50;
@@ -294,7 +295,7 @@ std::wstring DecodeZipName(std::string_view rawName, uint16_t flags, std::string
 
 bool ZipNameHasInvalidChars(const std::wstring& name) {
   return std::any_of(name.begin(), name.end(), [](wchar_t c) {
-    return c <= 0x1F || c == L'"' || c == L'<' || c == L'>' || c == L'|';
+    return c <= 0x1F || c == L'"' || c == L'<' || c == L'>' || c == L'|' || c == L'?' || c == L'*';
   });
 }
 
@@ -354,10 +355,12 @@ void JudgeZipEntry(TZipSource& source, TZipItem& item) {
 std::vector<TZipItem> ReadZipDirectory(TZipSource& source) { return ReadCentralDirectory(source); }
 
 void ExtractZip(TZipSource& source, TZipOutput& output) {
-  std::vector<TZipItem> items = ReadCentralDirectory(source);
   // The whole archive is judged before anything is written: an entry that could never be
   // written fails the extraction while the destination is still untouched.
-  for (TZipItem& item : items) JudgeZipEntry(source, item);
+  ExtractZipItems(source, JudgeZipArchive(source), output);
+}
+
+void ExtractZipItems(TZipSource& source, const std::vector<TZipItem>& items, TZipOutput& output) {
   for (const TZipItem& item : items) {
     std::unique_ptr<TDecoder> decoder;
     if (item.Method == 0) {

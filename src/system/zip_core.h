@@ -51,7 +51,8 @@ class TZipOutput {
   virtual ~TZipOutput() = default;
   // Makes sure the folder part of the entry's local path exists (every level).
   virtual void MakeFolder(const TZipItem& item) = 0;
-  // Creates the entry's file, replacing an existing one; then Write, then CloseFile.
+  // Creates the entry's file (which replaces an existing one once complete); then Write, then
+  // CloseFile.
   virtual void BeginFile(const TZipItem& item) = 0;
   virtual void Write(const void* data, size_t count) = 0;
   virtual void CloseFile() = 0;
@@ -69,14 +70,16 @@ void JudgeZipEntry(TZipSource& source, TZipItem& item);
 
 // Extracts every entry of the archive into the output; raises Exception on the first failure
 // and leaves what was written so far. Entries that cannot be written at all (a damaged header,
-// an unsupported method, an invalid or unsafe name) fail before the first entry is written;
-// damaged data shows only while writing.
+// an unsupported method, a name Windows cannot write, an encrypted entry) fail before the first
+// entry is written (JudgeZipArchive, zip_judge.h); damaged data shows only while writing.
 void ExtractZip(TZipSource& source, TZipOutput& output);
+// The same for entries already judged, in their order.
+void ExtractZipItems(TZipSource& source, const std::vector<TZipItem>& items, TZipOutput& output);
 
 // The name bytes of an entry decoded by the archive's rules, with "/" turned into "\".
 std::wstring DecodeZipName(std::string_view rawName, uint16_t flags, std::string_view localExtra);
 std::wstring DecodeCp437(std::string_view bytes);
-// A character that paths may not hold: U+0000..U+001F, '"', '<', '>', '|'.
+// A character that paths may not hold: U+0000..U+001F, '"', '<', '>', '|', '?', '*'.
 bool ZipNameHasInvalidChars(const std::wstring& name);
 // A name that would leave the destination folder or name no ordinary file there: rooted, with a
 // drive or stream colon, with ".." segments, or with a device name (CON, NUL, COM1...) in it.

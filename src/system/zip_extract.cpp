@@ -2,11 +2,14 @@
 
 #include <windows.h>
 
-#include <optional>
+#include <string>
+#include <vector>
 
 #include "system/file_stream.h"
-#include "system/handles.h"
+#include "system/errors.h"
+#include "system/text.h"
 #include "system/zip_core.h"
+#include "system/zip_judge.h"
 
 namespace {
 class TFileSource final : public TZipSource {
@@ -24,52 +27,45 @@ class TFileSource final : public TZipSource {
   int64_t FSize;
 };
 
-class TFolderOutput final : public TZipOutput {
- public:
-  explicit TFolderOutput(std::wstring destination) : FDestination(std::move(destination)) {}
+// Whole mebibytes, rounded up or down.
+std::wstring Mebibytes(uint64_t bytes, bool up) {
+  const uint64_t mib = 1024 * 1024;
+  return std::to_wstring(up ? (bytes + mib - 1) / mib : bytes / mib);
+}
 
-  void MakeFolder(const TZipItem& item) override {
-    const std::wstring folder = ExtractFilePath(JoinZipPath(FDestination, item.Name));
-    if (!folder.empty()) ForceDirectories(folder);
+void CheckFreeSpace(const std::wstring& folder, const std::vector<TZipItem>& items, const TInstallOptions& options) {
+  uint64_t needed = kFreeSpaceMargin;
+  for (const TZipItem& item : items) needed += item.UncompressedSize;
+  uint64_t free = 0;
+  if (options.FreeSpace) {
+    free = *options.FreeSpace;
+  } else {
+    ULARGE_INTEGER available{};
+    if (!GetDiskFreeSpaceExW(folder.c_str(), &available, nullptr, nullptr)) return;  // the system cannot tell
+    free = available.QuadPart;
   }
-  void BeginFile(const TZipItem& item) override {
-    FPath = JoinZipPath(FDestination, item.Name);
-    // Windows refuses to replace a hidden or system file with a plain one ("Access is denied"),
-    // so a release that once shipped a desktop.ini would block every later update. Those two
-    // attributes go first; a read-only file still refuses, as it should.
-    const DWORD attributes = GetFileAttributesW(FPath.c_str());
-    const DWORD hiddenOrSystem = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & hiddenOrSystem) &&
-        !(attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)))
-      SetFileAttributesW(FPath.c_str(), attributes & ~hiddenOrSystem);
-    FFile.emplace(TFileStream::Create(FPath));
-  }
-  void Write(const void* data, size_t count) override { FFile->Write(data, count); }
-  void CloseFile() override { FFile.reset(); }
-  void FinishFile(const TZipItem& item) override {
-    if (!FileExists(FPath)) return;
-    if (DosDateTimeValid(item.DosDate, item.DosTime)) SetDosTime(item.DosDate, item.DosTime);
-    if ((item.MadeBy >> 8) == 0) SetFileAttributesW(FPath.c_str(), item.ExternalAttributes & 0xFF & ~0x08u);
-  }
-
- private:
-  void SetDosTime(uint16_t date, uint16_t time) {
-    FILETIME local{}, utc{};
-    if (!DosDateTimeToFileTime(date, time, &local) || !LocalFileTimeToFileTime(&local, &utc)) return;
-    const Sys::TFileHandle file(CreateFileW(FPath.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (file) SetFileTime(file.Get(), &utc, nullptr, &utc);
-  }
-
-  std::wstring FDestination;
-  std::wstring FPath;
-  std::optional<TFileStream> FFile;
-};
+  if (free < needed)
+    throw Exception(L"Недостаточно места на диске: нужно " + Mebibytes(needed, true) + L" МБ, свободно " +
+                    Mebibytes(free, false) + L" МБ");
+}
 }  // namespace
 
-void ExtractPackage(const std::wstring& archivePath, const std::wstring& destFolder) {
+void ExtractPackage(const std::wstring& archivePath, const std::wstring& destFolder, const TInstallOptions& options) {
   TFileStream archive = TFileStream::Open(archivePath, FILE_SHARE_READ);
   TFileSource source(archive);
-  TFolderOutput output(destFolder);
-  ExtractZip(source, output);
+  const std::wstring product = JoinZipPath(ExpandFileName(destFolder), L"");
+  UndoInterruptedInstall(product);
+
+  TZipJudgeContext context;
+  context.Existing = ListProductFolder(product);
+  context.Reserved = {kInstallWorkFolder};
+  // The archive itself may lie in the product folder ("Update.zip"); no entry may replace it.
+  const std::wstring archiveFull = ExpandFileName(archivePath);
+  if (FoldFileName(ExtractFilePath(archiveFull)) == FoldFileName(product))
+    context.Reserved.push_back(ExtractFileName(archiveFull));
+  context.ProductFolderLength = product.size();
+  const std::vector<TZipItem> items = JudgeZipArchive(source, context);
+  ForceDirectories(product);
+  CheckFreeSpace(product, items, options);
+  InstallZipItems(source, items, product, options);
 }

@@ -3,6 +3,14 @@
 
 #include <string>
 
+#include "system/install_transaction.h"
+
+// Room the installation asks for beyond the archive's unpacked size.
+constexpr uint64_t kFreeSpaceMargin = 16 * 1024 * 1024;
+
 // Unpacks every entry of the zip archive below destFolder, creating folders as needed and
-// replacing existing files. Raises on the first failure; what was extracted before stays.
-void ExtractPackage(const std::wstring& archivePath, const std::wstring& destFolder);
+// replacing existing files, all or nothing. First it undoes what an interrupted installation
+// left, judges every name against what the folder holds and checks the free space; a failure
+// at any point leaves the folder as it was and is raised with a message naming the file.
+void ExtractPackage(const std::wstring& archivePath, const std::wstring& destFolder,
+                    const TInstallOptions& options = {});

@@ -176,7 +176,7 @@ TEST(Check, FindsEachFaultOfAReleaseFolder) {
        "Invalid characters in path"},
       {"duplicate name",
        {base.Version, base.Changes, with(good, [](auto& e) { e.insert(e.begin() + 2, Entry("DOCS/A.txt", "x")); })}, true,
-       "appears twice"},
+       "Names differ only in letter case in archive: docs\\a.txt, DOCS\\A.txt"},
       {"no Tandrel.exe", {base.Version, base.Changes, with(good, [](auto& e) { e.pop_back(); })}, true,
        "no Tandrel.exe at the root"},
       {"Tandrel.exe in a folder",

@@ -9,6 +9,11 @@
 #include "support/here.h"
 
 namespace {
+std::wstring CharUpperCopy(std::wstring text) {
+  CharUpperBuffW(text.data(), static_cast<DWORD>(text.size()));
+  return text;
+}
+
 // Copies of the probe under the names the tests look for, in a folder of their own.
 class ProcessTest : public testing::Test {
  protected:
@@ -26,8 +31,9 @@ class ProcessTest : public testing::Test {
     }
   }
 
-  HANDLE Start(const std::wstring& name, const std::wstring& args = L"") {
-    std::wstring command = L"\"" + FFolder + name + L"\" " + args;
+  HANDLE Start(const std::wstring& name, const std::wstring& args = L"") { return StartIn(FFolder, name, args); }
+  HANDLE StartIn(const std::wstring& folder, const std::wstring& name, const std::wstring& args = L"") {
+    std::wstring command = L"\"" + folder + name + L"\" " + args;
     STARTUPINFOW si{};
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi{};
@@ -102,6 +108,49 @@ TEST_F(ProcessTest, KillExceptSparesTheGivenProcess) {
 TEST_F(ProcessTest, KillingOwnNameEndsTheCallerWithCodeZero) {
   HANDLE self = Start(L"SelfStopper.exe", L"kill-self");
   EXPECT_EQ(ExitCodeAfterEnd(self), 0u);  // 7 would mean it survived its own walk
+}
+
+// The product's processes are stopped only where the product lives: a program of the same name
+// in another folder keeps running, whatever the letter case of the folder as given.
+TEST_F(ProcessTest, StopInFolderComparesTheWholePath) {
+  const std::wstring product = FFolder + L"\u041F\u0440\u043E\u0434\u0443\u043A\u0442\\";  // "Продукт"
+  const std::wstring elsewhere = FFolder + L"elsewhere\\";
+  for (const std::wstring& folder : {product, elsewhere}) {
+    CreateDirectoryW(folder.c_str(), nullptr);
+    ASSERT_TRUE(CopyFileW((HereFolder() + L"process_probe.exe").c_str(), (folder + L"Tandrel.exe").c_str(), FALSE));
+  }
+  const struct {
+    const char* What;
+    std::wstring Folder;
+    bool Stops;
+  } cases[] = {
+      {"the folder as it is", product, true},
+      {"upper-case Cyrillic and Latin", CharUpperCopy(product), true},
+      {"without the final backslash", product.substr(0, product.size() - 1), true},
+      {"another folder", FFolder + L"other\\", false},
+      {"the parent folder", FFolder, false},
+  };
+  for (const auto& c : cases) {
+    HANDLE inProduct = StartIn(product, L"Tandrel.exe");
+    HANDLE other = StartIn(elsewhere, L"Tandrel.exe");
+    StopProcessesInFolder(L"TANDREL.exe", c.Folder);
+    if (c.Stops) {
+      // Waited for: it has ended when the call returns.
+      EXPECT_EQ(WaitForSingleObject(inProduct, 0), WAIT_OBJECT_0) << c.What;
+    } else {
+      EXPECT_EQ(WaitForSingleObject(inProduct, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << c.What;
+    }
+    EXPECT_EQ(WaitForSingleObject(other, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << c.What;
+    TerminateProcess(inProduct, 1);
+    TerminateProcess(other, 1);
+    WaitForSingleObject(inProduct, 10000);
+    WaitForSingleObject(other, 10000);
+  }
+}
+
+TEST_F(ProcessTest, StopInFolderSparesTheCaller) {
+  HANDLE self = Start(L"TandrelProbe.exe", L"stop-own");
+  EXPECT_EQ(ExitCodeAfterEnd(self), 8u);
 }
 
 TEST(IsWindows64, TrueOnX64) { EXPECT_TRUE(IsWindows64()); }

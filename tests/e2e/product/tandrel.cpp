@@ -1,6 +1,7 @@
 // A stand-in for the product in tests and the demo. It appends the arguments it was started
 // with to "started.txt" beside itself, one line per start (UTF-8), then looks at "mode.txt"
-// beside itself: "stay" keeps it running (for at most ten minutes), anything else ends it.
+// beside itself: "stay" keeps it running (for at most ten minutes), anything else ends it. Its
+// working folder goes to "cwd.txt" beside itself.
 #include <windows.h>
 
 #include <string>
@@ -46,6 +47,17 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     DWORD written = 0;
     WriteFile(log, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
     CloseHandle(log);
+  }
+
+  wchar_t cwd[MAX_PATH * 2];
+  const DWORD cwdLen = GetCurrentDirectoryW(static_cast<DWORD>(std::size(cwd)), cwd);
+  HANDLE cwdFile = CreateFileW((folder + L"cwd.txt").c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (cwdFile != INVALID_HANDLE_VALUE) {
+    const std::string line = ToUtf8(std::wstring(cwd, cwdLen < std::size(cwd) ? cwdLen : 0));
+    DWORD written = 0;
+    WriteFile(cwdFile, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+    CloseHandle(cwdFile);
   }
 
   char mode[16] = {};

@@ -1,0 +1,6 @@
+product: Tandrel
+version: 2.0.0.0
+size: 311940
+sha256: 34838424fad1c8306a312f6a73bc14801235ee10cc34fc61b7cd3147e21aee64
+changes-sha256: 76c04978e369f7d9373d27fd9e4cb100282d783fd16faf148fd5f122cc7cf5d4
+signature: tYFRDCznYFSqqVwvgI7HO+Eywk7RPqbQBzwcT0Nzy/oj88/Je7Cg8/ChgXxlis2V31HAfTbCL/8arsnd55R2QA==
