@@ -303,12 +303,16 @@ TEST_F(WebBrowserTest, BrowserLedElsewhereStaysOnItsPage) {
   NavigateAndCheck(FSecond);
 }
 
-// The site's security manager, asked for as the browser asks for it.
-Sys::TComPtr<IInternetSecurityManager> SiteSecurityManager(const Skin::TsWebBrowser& web) {
+// The site's service provider, and its security manager asked for as the browser asks for it.
+Sys::TComPtr<IServiceProvider> SiteServices(const Skin::TsWebBrowser& web) {
   Sys::TComPtr<IOleClientSite> site;
   if (const auto object = web.BrowserObject().As<IOleObject>()) object->GetClientSite(site.Put());
+  return site.As<IServiceProvider>();
+}
+
+Sys::TComPtr<IInternetSecurityManager> SiteSecurityManager(const Skin::TsWebBrowser& web) {
   Sys::TComPtr<IInternetSecurityManager> manager;
-  if (const auto provider = site.As<IServiceProvider>())
+  if (const auto provider = SiteServices(web))
     provider->QueryService(SID_SInternetSecurityManager, IID_IInternetSecurityManager, manager.PutVoid());
   return manager;
 }
@@ -428,10 +432,8 @@ TEST_F(WebBrowserTest, SecurityManagerRefusesEverythingButThePageAndItsData) {
   EXPECT_EQ(AskAction(manager.Get(), FSecond.c_str(), URLACTION_FEATURE_MIME_SNIFFING), Answer::SystemDecides);
   EXPECT_EQ(AskAction(manager.Get(), FFirst.c_str(), URLACTION_FEATURE_MIME_SNIFFING), Answer::Refused);
   // The site offers no other service.
-  Sys::TComPtr<IOleClientSite> site;
-  Web.BrowserObject().As<IOleObject>()->GetClientSite(site.Put());
   Sys::TComPtr<IUnknown> other;
-  EXPECT_EQ(site.As<IServiceProvider>()->QueryService(IID_IInternetHostSecurityManager, IID_IUnknown, other.PutVoid()),
+  EXPECT_EQ(SiteServices(Web)->QueryService(IID_IInternetHostSecurityManager, IID_IUnknown, other.PutVoid()),
             E_NOINTERFACE);
 }
 
