@@ -11,6 +11,7 @@
 #include "app/startup_check.h"
 #include "system/main_queue.h"
 #include "skin/controls.h"
+#include "system/dll_search.h"
 #include "system/handles.h"
 #include "system/text.h"
 #include "system/win_error.h"
@@ -51,12 +52,8 @@ void BecomeDpiAware() {
 // WinHTTP, version.dll and bcrypt are delay-loaded (src/app/CMakeLists.txt): each comes by the
 // full path of the system folder, also on systems that lack SetDefaultDllDirectories.
 FARPROC WINAPI LoadFromSystemFolder(unsigned reason, PDelayLoadInfo info) {
-  if (reason != dliNotePreLoadLibrary) return nullptr;
-  wchar_t folder[MAX_PATH];
-  const UINT len = GetSystemDirectoryW(folder, MAX_PATH);
-  if (len == 0 || len >= MAX_PATH) return nullptr;
-  const std::wstring path = std::wstring(folder, len) + L"\\" + Widen(info->szDll);
-  return reinterpret_cast<FARPROC>(LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+  if (reason != dliNotePreLoadLibrary || !info || !info->szDll) return nullptr;
+  return reinterpret_cast<FARPROC>(Sys::LoadSystemLibrary(Widen(info->szDll)));
 }
 
 }  // namespace
@@ -65,11 +62,8 @@ PfnDliHook __pfnDliNotifyHook2 = LoadFromSystemFolder;
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand) {
   // Libraries that are not the system's known ones come from the system folder only, never from
-  // the folder the program was started from (a Downloads folder may hold anything). Looked up,
-  // since Windows 7 has it only with its loader update.
-  using SetDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
-  if (const auto set = SystemProc<SetDllDirectoriesFn>(L"kernel32.dll", "SetDefaultDllDirectories"))
-    set(LOAD_LIBRARY_SEARCH_SYSTEM32);
+  // the folder the program was started from (a Downloads folder may hold anything).
+  Sys::LimitDllSearch();
   try {
     BecomeDpiAware();
     // The application object: COM for the main thread as a single-threaded apartment.

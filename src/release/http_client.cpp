@@ -12,6 +12,7 @@
 #include "release/download_plan.h"
 #include "release/url.h"
 #include "system/errors.h"
+#include "system/dll_search.h"
 #include "system/handles.h"
 #include "system/text.h"
 #include "system/win_error.h"
@@ -34,7 +35,7 @@ std::wstring WinHttpErrorText(DWORD code) {
   std::wstring text = ModuleErrorMessage(L"winhttp.dll", code);
   if (!text.empty()) return text;
   // WinINet is mapped as data only, and only from the system folder.
-  const Sys::TModule wininet(LoadLibraryExW(L"wininet.dll", nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_SEARCH_SYSTEM32));
+  const Sys::TModule wininet(Sys::LoadSystemLibrary(L"wininet.dll", LOAD_LIBRARY_AS_DATAFILE));
   text = ModuleMessageText(wininet.Get(), code);
   if (!text.empty()) return text;
   switch (code) {

@@ -6,17 +6,18 @@
 
 #include "skin/controls.h"
 #include "skin/untyped_dispatch.h"
+#include "system/dll_search.h"
 #include "system/handles.h"
 
 namespace Skin {
 
 namespace {
 
-// oleacc is not one of the system's known DLLs: it is loaded from the system folder only, never
+// oleacc is not one of the system's known DLLs: it is loaded by the system folder's full path, never
 // from the program's folder, and only once a client asks for an accessible object.
 template <typename F>
 F OleaccProc(const char* name) {
-  static const Sys::TModule oleacc(LoadLibraryExW(L"oleacc.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
+  static const Sys::TModule oleacc(Sys::LoadSystemLibrary(L"oleacc.dll"));
   return oleacc ? reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(oleacc.Get(), name))) : nullptr;
 }
 

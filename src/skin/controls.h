@@ -284,15 +284,16 @@ class TBrowserSite;
 // and 1 under FEATURE_LOCALMACHINE_LOCKDOWN (both below kBrowserFeatureControlKey).
 //
 // The page is shown as markup and nothing else: the view answers the browser's ambient download
-// control with kBrowserDownloadControl, and cancels every navigation to anything but the path it
-// was last asked to open, and every new window. The page's bytes are not touched.
+// control with kBrowserDownloadControl, cancels every navigation to anything but the path it
+// was last asked to open, and every new window, and, as the browser's security manager, refuses
+// every URL but that page and data embedded in it ("data:"). The page's bytes are not touched.
 inline constexpr unsigned long kBrowserDocumentMode = 11001;  // the current document mode
 inline constexpr wchar_t kBrowserFeatureControlKey[] =
     L"Software\\Microsoft\\Internet Explorer\\Main\\FeatureControl";
 inline constexpr long kBrowserDownloadControl = DLCTL_DLIMAGES | DLCTL_NO_SCRIPTS | DLCTL_NO_JAVA |
                                                 DLCTL_NO_RUNACTIVEXCTLS | DLCTL_NO_DLACTIVEXCTLS |
                                                 DLCTL_NO_BEHAVIORS | DLCTL_NO_FRAMEDOWNLOAD |
-                                                DLCTL_NO_CLIENTPULL | DLCTL_SILENT;
+                                                DLCTL_NO_CLIENTPULL | DLCTL_FORCEOFFLINE | DLCTL_SILENT;
 class TsWebBrowser : public TControl {
  public:
   TsWebBrowser();

@@ -7,9 +7,18 @@
 //
 // The page comes from outside the program (release notes from the cloud folder), so the site
 // also keeps it to markup: its IDispatch answers the ambient download control (pictures only:
-// no scripts, Java, ActiveX, behaviours, frame downloads or client pull; silent), and, connected
-// to the browser's events, cancels every navigation to anything but the page it was told to open
-// and every new window.
+// no scripts, Java, ActiveX, behaviours, frame downloads or client pull; offline; silent), and,
+// connected to the browser's events, cancels every navigation to anything but the page it was
+// told to open and every new window.
+//
+// Whoever can write the cloud folder writes the page, and a picture, style sheet or font it
+// names would be fetched without any navigation: a web address tells a stranger the user's
+// address, and a share ("\\host\share\a.png", "file://host/...") makes Windows sign in to that
+// host with the user's credentials. So the site is also the browser's security manager (asked
+// for through IServiceProvider): every URL but the page itself and data embedded in it ("data:")
+// is put in the Restricted Sites zone and refused every action; the page and its embedded data
+// keep the system's answers except for active content, downloads, forms, frames and the
+// network's credentials, which are refused too.
 #include <windows.h>
 #include <exdisp.h>
 #include <exdispid.h>
@@ -17,6 +26,7 @@
 #include <mshtmhst.h>
 #include <ole2.h>
 #include <shlwapi.h>
+#include <urlmon.h>
 
 #include <cstring>
 #include <string>
@@ -81,6 +91,46 @@ bool IsPage(const std::wstring& url, const std::wstring& page) {
   return SUCCEEDED(PathCreateFromUrlW(url.c_str(), path, &size, 0)) && SameTextIgnoringCase(std::wstring(path, size), page);
 }
 
+// What a URL the page asks for is: the page itself, data embedded in it, or anything outside.
+enum class TFetch { Page, Embedded, Outside };
+
+TFetch ClassifyFetch(const std::wstring& url, const std::wstring& page) {
+  if (IsPage(url, page)) return TFetch::Page;
+  constexpr wchar_t kData[] = L"data:";
+  constexpr int kDataLength = static_cast<int>(std::size(kData)) - 1;
+  if (url.size() > static_cast<size_t>(kDataLength) &&
+      CompareStringOrdinal(url.c_str(), kDataLength, kData, kDataLength, TRUE) == CSTR_EQUAL) {
+    return TFetch::Embedded;
+  }
+  return TFetch::Outside;
+}
+
+// URL actions refused even for the page and its embedded data: running or fetching active
+// content, downloads, forms, frames and fonts, the shell, the network's credentials and cookies,
+// Java, channels and behaviours. The rest (how the page is drawn) keeps the system's answer.
+bool RefusedOnThePage(DWORD action) {
+  struct Range {
+    DWORD first, last;
+  };
+  static constexpr Range kRefused[] = {
+      {URLACTION_DOWNLOAD_MIN, URLACTION_DOWNLOAD_MAX},
+      {URLACTION_ACTIVEX_MIN, URLACTION_ACTIVEX_MAX},
+      {URLACTION_SCRIPT_MIN, URLACTION_SCRIPT_MAX},
+      {URLACTION_HTML_MIN, URLACTION_HTML_MAX},
+      {URLACTION_SHELL_MIN, URLACTION_SHELL_MAX},
+      {URLACTION_NETWORK_MIN, URLACTION_NETWORK_MAX},
+      {URLACTION_JAVA_MIN, URLACTION_JAVA_MAX},
+      {URLACTION_INFODELIVERY_MIN, URLACTION_INFODELIVERY_MAX},
+      {URLACTION_CHANNEL_SOFTDIST_MIN, URLACTION_CHANNEL_SOFTDIST_MAX},
+      {URLACTION_BEHAVIOR_MIN, URLACTION_BEHAVIOR_MIN + 0xFF},
+      {URLACTION_AUTOMATIC_DOWNLOAD_UI_MIN, URLACTION_AUTOMATIC_DOWNLOAD_UI_MIN + 0xFF},
+      {URLACTION_ALLOW_RESTRICTEDPROTOCOLS, URLACTION_ALLOW_RESTRICTEDPROTOCOLS},
+  };
+  for (const Range& r : kRefused)
+    if (action >= r.first && action <= r.last) return true;
+  return false;
+}
+
 // The argument of an event, by its position from the first (DISPPARAMS holds them backwards).
 VARIANT* EventArgument(const DISPPARAMS* params, UINT index, UINT count) {
   if (!params || params->cArgs != count || index >= count) return nullptr;
@@ -98,6 +148,8 @@ class TBrowserSite final : public IOleClientSite,
                            public IOleInPlaceSite,
                            public IOleInPlaceFrame,
                            public IDocHostUIHandler,
+                           public IServiceProvider,
+                           public IInternetSecurityManager,
                            public TUntypedDispatch<IDispatch> {
  public:
   explicit TBrowserSite(HWND host) : FHost(host) {}
@@ -196,6 +248,10 @@ class TBrowserSite final : public IOleClientSite,
       *out = static_cast<IOleInPlaceFrame*>(this);
     } else if (IsEqualIID(riid, IID_IDocHostUIHandler)) {
       *out = static_cast<IDocHostUIHandler*>(this);
+    } else if (IsEqualIID(riid, IID_IServiceProvider)) {
+      *out = static_cast<IServiceProvider*>(this);
+    } else if (IsEqualIID(riid, IID_IInternetSecurityManager)) {
+      *out = static_cast<IInternetSecurityManager*>(this);
     } else if (IsEqualIID(riid, IID_IDispatch) || IsEqualIID(riid, DIID_DWebBrowserEvents2)) {
       *out = static_cast<IDispatch*>(this);
     } else {
@@ -317,6 +373,58 @@ class TBrowserSite final : public IOleClientSite,
   STDMETHODIMP FilterDataObject(IDataObject*, IDataObject** out) override {
     if (out) *out = nullptr;
     return S_FALSE;
+  }
+
+  // IServiceProvider: the site offers the browser its security manager and nothing else.
+  STDMETHODIMP QueryService(REFGUID service, REFIID riid, void** out) override {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (!IsEqualGUID(service, SID_SInternetSecurityManager)) return E_NOINTERFACE;
+    return QueryInterface(riid, out);
+  }
+
+  // IInternetSecurityManager. INET_E_DEFAULT_ACTION hands a question to the system's manager.
+  STDMETHODIMP SetSecuritySite(IInternetSecurityMgrSite*) override { return INET_E_DEFAULT_ACTION; }
+  STDMETHODIMP GetSecuritySite(IInternetSecurityMgrSite** out) override {
+    if (out) *out = nullptr;
+    return INET_E_DEFAULT_ACTION;
+  }
+  STDMETHODIMP MapUrlToZone(LPCWSTR url, DWORD* zone, DWORD) override {
+    if (!zone) return E_POINTER;
+    if (url && ClassifyFetch(url, FPage) != TFetch::Outside) return INET_E_DEFAULT_ACTION;
+    *zone = URLZONE_UNTRUSTED;
+    return S_OK;
+  }
+  STDMETHODIMP GetSecurityId(LPCWSTR, BYTE*, DWORD*, DWORD_PTR) override { return INET_E_DEFAULT_ACTION; }
+  STDMETHODIMP ProcessUrlAction(LPCWSTR url, DWORD action, BYTE* policy, DWORD policySize, BYTE*, DWORD, DWORD,
+                                DWORD) override {
+    if (url && ClassifyFetch(url, FPage) != TFetch::Outside && !RefusedOnThePage(action)) {
+      return INET_E_DEFAULT_ACTION;
+    }
+    if (policy && policySize >= sizeof(DWORD)) {
+      const DWORD refused = URLPOLICY_DISALLOW;
+      std::memcpy(policy, &refused, sizeof refused);
+    }
+    return S_FALSE;
+  }
+  STDMETHODIMP QueryCustomPolicy(LPCWSTR url, REFGUID, BYTE** policy, DWORD* policySize, BYTE*, DWORD,
+                                 DWORD) override {
+    if (!policy || !policySize) return E_POINTER;
+    *policy = nullptr;
+    *policySize = 0;
+    if (url && ClassifyFetch(url, FPage) != TFetch::Outside) return INET_E_DEFAULT_ACTION;
+    auto* answer = static_cast<BYTE*>(CoTaskMemAlloc(sizeof(DWORD)));
+    if (!answer) return E_OUTOFMEMORY;
+    const DWORD refused = URLPOLICY_DISALLOW;
+    std::memcpy(answer, &refused, sizeof refused);
+    *policy = answer;
+    *policySize = sizeof refused;
+    return S_OK;
+  }
+  STDMETHODIMP SetZoneMapping(DWORD, LPCWSTR, DWORD) override { return INET_E_DEFAULT_ACTION; }
+  STDMETHODIMP GetZoneMappings(DWORD, IEnumString** out, DWORD) override {
+    if (out) *out = nullptr;
+    return INET_E_DEFAULT_ACTION;
   }
 
   // IDispatch: the ambient properties the browser asks its site for, and the browser's events.

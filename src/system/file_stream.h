@@ -43,6 +43,8 @@ class TFileStream final : public TStream {
   std::wstring FFileName;
 };
 
+// Raises "Cannot <verb> file "<full path>". <the system's text for code>".
+[[noreturn]] void RaiseFileError(const wchar_t* verb, const std::wstring& path, DWORD code);
 // The full path of a file name, as messages quote it.
 std::wstring ExpandFileName(const std::wstring& path);
 bool FileExists(const std::wstring& path);

@@ -8,6 +8,7 @@
 #include <exdispid.h>
 #include <mshtmdid.h>
 #include <shlwapi.h>
+#include <urlmon.h>
 
 #include <algorithm>
 #include <cwctype>
@@ -218,7 +219,7 @@ TEST_F(WebBrowserTest, SiteAllowsPicturesOnlyAndSilence) {
       {DLCTL_VIDEOS, false, "no videos"},
       {DLCTL_BGSOUNDS, false, "no background sounds"},
       {DLCTL_DOWNLOADONLY, false, "shows the page"},
-      {DLCTL_FORCEOFFLINE, false, "not forced offline"},
+      {DLCTL_FORCEOFFLINE, true, "offline: nothing from the web, not even from the cache's misses"},
   };
   for (const Flag& f : table) EXPECT_EQ((flags & f.bit) != 0, f.set) << f.meaning;
   // Other ambient properties keep the browser's defaults.
@@ -300,6 +301,140 @@ TEST_F(WebBrowserTest, BrowserLedElsewhereStaysOnItsPage) {
       << "browser location: " << testing::PrintToString(Web.BrowserLocationUrl());
   // The page it was told to open still opens.
   NavigateAndCheck(FSecond);
+}
+
+// The site's service provider, and its security manager asked for as the browser asks for it.
+Sys::TComPtr<IServiceProvider> SiteServices(const Skin::TsWebBrowser& web) {
+  Sys::TComPtr<IOleClientSite> site;
+  if (const auto object = web.BrowserObject().As<IOleObject>()) object->GetClientSite(site.Put());
+  return site.As<IServiceProvider>();
+}
+
+Sys::TComPtr<IInternetSecurityManager> SiteSecurityManager(const Skin::TsWebBrowser& web) {
+  Sys::TComPtr<IInternetSecurityManager> manager;
+  if (const auto provider = SiteServices(web))
+    provider->QueryService(SID_SInternetSecurityManager, IID_IInternetSecurityManager, manager.PutVoid());
+  return manager;
+}
+
+std::wstring FileUrl(const std::wstring& path) {
+  wchar_t url[MAX_PATH * 3] = {};
+  DWORD size = MAX_PATH * 3;
+  return SUCCEEDED(UrlCreateFromPathW(path.c_str(), url, &size, 0)) ? std::wstring(url, size) : std::wstring();
+}
+
+// What the site's security manager answers for one URL and action: refused (S_FALSE with
+// URLPOLICY_DISALLOW), or left to the system (INET_E_DEFAULT_ACTION).
+enum class Answer { Refused, SystemDecides, Other };
+
+Answer AskAction(IInternetSecurityManager* manager, const wchar_t* url, DWORD action) {
+  DWORD policy = URLPOLICY_ALLOW;
+  const HRESULT hr = manager->ProcessUrlAction(url, action, reinterpret_cast<BYTE*>(&policy), sizeof policy, nullptr,
+                                               0, PUAF_NOUI, 0);
+  if (hr == S_FALSE && policy == URLPOLICY_DISALLOW) return Answer::Refused;
+  if (hr == INET_E_DEFAULT_ACTION) return Answer::SystemDecides;
+  return Answer::Other;
+}
+
+// A page written by whoever can write the cloud folder names pictures, style sheets and fonts
+// elsewhere: the browser asks its site's security manager about each, and only the page itself
+// and data embedded in it get anything but a refusal.
+TEST_F(WebBrowserTest, SecurityManagerRefusesEverythingButThePageAndItsData) {
+  NavigateAndCheck(FFirst);
+  if (!Web.BrowserHosted()) GTEST_SKIP() << "no browser control on this system";
+  const auto manager = SiteSecurityManager(Web);
+  ASSERT_TRUE(manager);
+
+  struct Url {
+    std::wstring url;
+    bool inside;  // the page itself or data embedded in it
+  };
+  const Url urls[] = {
+      {FFirst, true},
+      {FileUrl(FFirst), true},
+      {Lower(FFirst), true},
+      {L"data:image/png;base64,iVBORw0KGgo=", true},
+      {L"DATA:image/gif;base64,R0lGODlhAQABAAAAACw=", true},
+      {FSecond, false},
+      {FileUrl(FSecond), false},
+      {FFolder, false},
+      {FFirst + L".png", false},
+      {L"file:///C:/windows/win.ini", false},
+      {L"http://198.51.100.7/beacon.gif?user=1", false},
+      {L"https://example.com/a.css", false},
+      {L"ftp://example.com/font.ttf", false},
+      {L"\\\\198.51.100.7\\share\\a.png", false},
+      {L"file://198.51.100.7/share/a.png", false},
+      {L"file:////198.51.100.7/share/a.png", false},
+      {L"res://ieframe.dll/navcancl.htm", false},
+      {L"mk:@MSITStore:C:\\help.chm::/a.htm", false},
+      {L"javascript:alert(1)", false},
+      {L"about:blank", false},
+      {L"data", false},
+      {L"", false},
+  };
+  struct Action {
+    DWORD action;
+    bool refusedOnThePage;
+    const char* name;
+  };
+  const Action actions[] = {
+      {URLACTION_DOWNLOAD_SIGNED_ACTIVEX, true, "download signed ActiveX"},
+      {URLACTION_ACTIVEX_RUN, true, "run ActiveX"},
+      {URLACTION_SCRIPT_RUN, true, "run scripts"},
+      {URLACTION_CROSS_DOMAIN_DATA, true, "data across domains"},
+      {URLACTION_HTML_FONT_DOWNLOAD, true, "font download"},
+      {URLACTION_HTML_SUBFRAME_NAVIGATE, true, "frames"},
+      {URLACTION_HTML_META_REFRESH, true, "meta refresh"},
+      {URLACTION_HTML_SUBMIT_FORMS, true, "forms"},
+      {URLACTION_SHELL_FILE_DOWNLOAD, true, "file download"},
+      {URLACTION_CREDENTIALS_USE, true, "credentials"},
+      {URLACTION_AUTHENTICATE_CLIENT, true, "authentication"},
+      {URLACTION_COOKIES, true, "cookies"},
+      {URLACTION_JAVA_PERMISSIONS, true, "Java"},
+      {URLACTION_BEHAVIOR_RUN, true, "behaviours"},
+      {URLACTION_ALLOW_RESTRICTEDPROTOCOLS, true, "restricted protocols"},
+      {URLACTION_FEATURE_MIME_SNIFFING, false, "content sniffing"},
+      {URLACTION_FEATURE_ZONE_ELEVATION, false, "zone elevation"},
+      {URLACTION_FEATURE_WINDOW_RESTRICTIONS, false, "window restrictions"},
+  };
+  for (const Url& u : urls) {
+    const std::string where = testing::PrintToString(u.url);
+    for (const Action& a : actions) {
+      const Answer expected = u.inside && !a.refusedOnThePage ? Answer::SystemDecides : Answer::Refused;
+      EXPECT_EQ(AskAction(manager.Get(), u.url.c_str(), a.action), expected) << where << ", " << a.name;
+    }
+    DWORD zone = URLZONE_INVALID;
+    const HRESULT zoneAnswer = manager->MapUrlToZone(u.url.c_str(), &zone, 0);
+    BYTE* custom = nullptr;
+    DWORD customSize = 0;
+    const HRESULT customAnswer =
+        manager->QueryCustomPolicy(u.url.c_str(), GUID_NULL, &custom, &customSize, nullptr,
+                                   0, 0);
+    if (u.inside) {
+      EXPECT_EQ(zoneAnswer, INET_E_DEFAULT_ACTION) << where;
+      EXPECT_EQ(customAnswer, INET_E_DEFAULT_ACTION) << where;
+    } else {
+      EXPECT_EQ(zoneAnswer, S_OK) << where;
+      EXPECT_EQ(zone, static_cast<DWORD>(URLZONE_UNTRUSTED)) << where;
+      EXPECT_EQ(customAnswer, S_OK) << where;
+      ASSERT_EQ(customSize, sizeof(DWORD)) << where;
+      DWORD customPolicy = 0;
+      memcpy(&customPolicy, custom, sizeof customPolicy);
+      EXPECT_EQ(customPolicy, static_cast<DWORD>(URLPOLICY_DISALLOW)) << where;
+    }
+    CoTaskMemFree(custom);
+  }
+  EXPECT_EQ(AskAction(manager.Get(), nullptr, URLACTION_FEATURE_MIME_SNIFFING), Answer::Refused);
+
+  // The page it is told to open next takes the first one's place.
+  NavigateAndCheck(FSecond);
+  EXPECT_EQ(AskAction(manager.Get(), FSecond.c_str(), URLACTION_FEATURE_MIME_SNIFFING), Answer::SystemDecides);
+  EXPECT_EQ(AskAction(manager.Get(), FFirst.c_str(), URLACTION_FEATURE_MIME_SNIFFING), Answer::Refused);
+  // The site offers no other service.
+  Sys::TComPtr<IUnknown> other;
+  EXPECT_EQ(SiteServices(Web)->QueryService(IID_IInternetHostSecurityManager, IID_IUnknown, other.PutVoid()),
+            E_NOINTERFACE);
 }
 
 TEST_F(WebBrowserTest, BrowserFillsItsWindowAndHidesAndShowsWithIt) {
