@@ -131,10 +131,14 @@ TEST_F(SignedRelease, RefusalsLeaveTheInstalledProductAlone) {
       {"archive swapped, listing matches it", test, [&] { WriteFileBytes(FFolder + L"\\Tandrel.zip", tampered); }, nullptr,
        swapped, false},
       {"listing size disagrees", test, [] {}, "{\"listing_fields\":{\"size\":1000}}", swapped, false},
-      // A listing that says nothing leaves it to the download's own check against the statement.
+      // A listing that says nothing of the archive: its plain-HTTP link is refused before the
+      // download (over HTTPS the download's own check against the statement refuses it; the
+      // release's end-to-end test shows that).
       {"archive swapped, listing silent", test, [&] { WriteFileBytes(FFolder + L"\\Tandrel.zip", tampered); },
-       "{\"listing_fields\":{\"sha256\":null,\"size\":null,\"md5\":null}}",
-       L"Ошибка загрузки: Контрольная сумма скачанного архива (SHA-256) не совпадает с опубликованной", true},
+       "{\"listing_fields_of\":{\"Tandrel.zip\":{\"sha256\":null,\"size\":null,\"md5\":null}}}",
+       L"Ошибка загрузки: Список файлов публичной папки: ссылка на файл Tandrel.zip не защищена (не HTTPS), а его "
+       L"контрольная сумма не опубликована",
+       false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

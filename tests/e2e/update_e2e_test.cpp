@@ -106,9 +106,6 @@ TEST_F(Launcher, FailingListingIsReportedAndCanBeRetried) {
       {"{\"listing_depth\":100000}", L"", L"Ошибка: Ошибка парсинга JSON"},
       {"{\"listing_limit\":1,\"paging_ignores_offset\":true}", L"",
        L"Ошибка: Сервер вернул не ту страницу списка файлов: запрошено смещение 1, получено 0"},
-      // A malformed published checksum of the archive is never taken for none.
-      {"{\"listing_fields_of\":{\"Tandrel.zip\":{\"sha256\":\"abc\"}}}", L"",
-       L"Ошибка: Список файлов публичной папки: неверная контрольная сумма SHA-256 файла Tandrel.zip"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.config);
@@ -235,6 +232,10 @@ TEST_F(Launcher, WrongOrFailedDownloadsEndInTheirMessageWithNothingInstalled) {
        "\"00000000000000000000000000000000000000000000000000000000000000ff\"}}}",
        checksum, 0},
       {"{\"replaced\":true}", checksum, 0},
+      // A malformed published checksum of the archive is never taken for none: refused before
+      // anything is downloaded.
+      {"{\"listing_fields_of\":{\"Tandrel.zip\":{\"sha256\":\"abc\"}}}",
+       L"Ошибка загрузки: Список файлов публичной папки: неверная контрольная сумма SHA-256 файла Tandrel.zip", 0},
       // Part 3 cut on every try: the first request and three more, then its message.
       {"{\"close_after\":{\"part3\":1000}}", L"Ошибка загрузки: Ошибка части 3: Error reading data: ", 4},
       {"{\"overlong_body\":{\"part2\":100}}", L"Ошибка загрузки: Ошибка части 2: сервер объявил", 0},
