@@ -1,4 +1,4 @@
-# 64-bit Windows, MinGW-w64 with POSIX threads.
+# 64-bit Windows, MinGW-w64 with POSIX threads: the build that runs under wine64 here.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(MINGW_TRIPLET x86_64-w64-mingw32)
