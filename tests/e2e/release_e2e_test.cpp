@@ -29,8 +29,14 @@ class Release : public Launcher {
     ASSERT_TRUE(CopyFileW((kSample + L"\\product-2.0.0.0\\Tandrel.exe").c_str(), (FProduct + L"\\Tandrel.exe").c_str(), FALSE));
     ASSERT_TRUE(CopyFileW((kSample + L"\\product-ai\\TandrelAI.exe").c_str(), (FProduct + L"\\TandrelAI.exe").c_str(), FALSE));
     ASSERT_TRUE(CopyFileW((kRelease + L"\\Changes.txt").c_str(), (FProduct + L"\\docs\\Changes.txt").c_str(), FALSE));
+    // Signed with the private half of the key the release was built with, when it has one.
+    const std::string key = EnvOr("MORVANE_RELEASE_PACK_KEY");
+    FSigned = !key.empty();
+    const std::wstring signing = key.empty() ? L"" : L"--key \"" + WindowsPath(key) + L"\" ";
     TProcess publish = TProcess::Start(kReleaseBuild + L"\\src\\publish\\morvane-publish.exe",
-                                       L"pack \"" + FProduct + L"\" \"" + kRelease + L"\\Changes.txt\" \"" + FFolder + L"\"", {});
+                                       L"pack " + signing + L"\"" + FProduct + L"\" \"" + kRelease + L"\\Changes.txt\" \"" +
+                                           FFolder + L"\"",
+                                       {});
     ASSERT_TRUE(publish.WaitExit(60000));
     ASSERT_EQ(publish.ExitCode(), 0u);
     FDownloads = FRoot + L"\\Downloads\\";
@@ -50,6 +56,7 @@ class Release : public Launcher {
   }
 
   std::wstring FProduct, FDownloads;
+  bool FSigned = false;
 };
 
 TEST_F(Release, InstallsFromScratchOverHttpsFromTheCloudDisksOwnHosts) {
@@ -92,10 +99,13 @@ TEST_F(Release, PlantedDllsInTheDownloadsFolderAreNeverLoaded) {
   EXPECT_FALSE(PathExists(FDownloads + L"msimg32.dll.loaded"));
 }
 
+// A signed release meets the listing's checksum against the publisher's statement before the
+// download; an unsigned one after it, against the bytes.
 TEST_F(Release, AWrongPublishedChecksumInstallsNothing) {
   StandinConfig("{\"listing_fields\":{\"sha256\":\"00000000000000000000000000000000000000000000000000000000000000ff\"}}");
   auto view = StartAndPress();
-  ASSERT_TRUE(WaitStatus(view, L"Ошибка загрузки: Контрольная сумма скачанного архива (SHA-256) не совпадает с опубликованной"))
+  ASSERT_TRUE(WaitStatus(view, FSigned ? L"Ошибка загрузки: архив обновления в папке не тот, что подписал издатель, установка отменена"
+                                       : L"Ошибка загрузки: Контрольная сумма скачанного архива (SHA-256) не совпадает с опубликованной"))
       << EncodeUtf8(view.StatusText());
   EXPECT_FALSE(view.GaugeVisible());
   EXPECT_TRUE(NothingDownloadedOrExtracted());
