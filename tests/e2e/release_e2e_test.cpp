@@ -23,12 +23,7 @@ class Release : public Launcher {
     FFolderId = Widen(EnvOr("MORVANE_RELEASE_FOLDER_ID"));
     FFolder = WindowsPath(EnvOr("MORVANE_STANDIN_ROOT")) + L"\\" + FFolderId;
     RemoveTree(FFolder);
-    FProduct = FRoot + L"\\product";
-    CreateDirectoryW(FProduct.c_str(), nullptr);
-    CreateDirectoryW((FProduct + L"\\docs").c_str(), nullptr);
-    ASSERT_TRUE(CopyFileW((kSample + L"\\product-2.0.0.0\\Tandrel.exe").c_str(), (FProduct + L"\\Tandrel.exe").c_str(), FALSE));
-    ASSERT_TRUE(CopyFileW((kSample + L"\\product-ai\\TandrelAI.exe").c_str(), (FProduct + L"\\TandrelAI.exe").c_str(), FALSE));
-    ASSERT_TRUE(CopyFileW((kRelease + L"\\Changes.txt").c_str(), (FProduct + L"\\docs\\Changes.txt").c_str(), FALSE));
+    FProduct = SampleProduct();
     // Signed with the private half of the key the release was built with, when it has one.
     const std::string key = EnvOr("MORVANE_RELEASE_PACK_KEY");
     FSigned = !key.empty();
