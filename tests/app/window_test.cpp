@@ -122,7 +122,7 @@ std::vector<HWND> VisibleTopLevelWindows(DWORD pid) {
     std::vector<HWND> Found;
   } search{pid, {}};
   EnumWindows(
-      [](HWND hwnd, LPARAM param) -> BOOL {
+      [](HWND hwnd, LPARAM param) CALLBACK -> BOOL {
         auto* s = reinterpret_cast<TSearch*>(param);
         DWORD owner = 0;
         GetWindowThreadProcessId(hwnd, &owner);
@@ -140,7 +140,7 @@ HWND ChildWithId(HWND window, int id) {
   } search{id, nullptr};
   EnumChildWindows(
       window,
-      [](HWND hwnd, LPARAM param) -> BOOL {
+      [](HWND hwnd, LPARAM param) CALLBACK -> BOOL {
         auto* s = reinterpret_cast<TSearch*>(param);
         if (GetDlgCtrlID(hwnd) == s->Id) {
           s->Found = hwnd;

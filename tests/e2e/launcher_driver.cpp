@@ -162,7 +162,7 @@ std::wstring ClassOf(HWND hwnd) {
 TWindowView TWindowView::Find(DWORD pid) {
   TFindWindow search{pid, nullptr};
   EnumWindows(
-      [](HWND hwnd, LPARAM param) -> BOOL {
+      [](HWND hwnd, LPARAM param) CALLBACK -> BOOL {
         auto* s = reinterpret_cast<TFindWindow*>(param);
         DWORD owner = 0;
         GetWindowThreadProcessId(hwnd, &owner);
@@ -178,7 +178,7 @@ TWindowView TWindowView::Find(DWORD pid) {
   if (!view.Window) return view;
   EnumChildWindows(
       view.Window,
-      [](HWND hwnd, LPARAM param) -> BOOL {
+      [](HWND hwnd, LPARAM param) CALLBACK -> BOOL {
         auto* v = reinterpret_cast<TWindowView*>(param);
         const std::wstring cls = ClassOf(hwnd);
         if (cls == L"TLabel") v->Status = hwnd;

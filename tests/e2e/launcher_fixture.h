@@ -128,6 +128,18 @@ class Launcher : public ::testing::Test {
     return true;
   }
 
+  // A publisher's product folder of the sample release (FRoot\product): both programs and the
+  // notes under docs\.
+  std::wstring SampleProduct() const {
+    const std::wstring product = FRoot + L"\\product";
+    CreateDirectoryW(product.c_str(), nullptr);
+    CreateDirectoryW((product + L"\\docs").c_str(), nullptr);
+    EXPECT_TRUE(CopyFileW((kSample + L"\\product-2.0.0.0\\Tandrel.exe").c_str(), (product + L"\\Tandrel.exe").c_str(), FALSE));
+    EXPECT_TRUE(CopyFileW((kSample + L"\\product-ai\\TandrelAI.exe").c_str(), (product + L"\\TandrelAI.exe").c_str(), FALSE));
+    EXPECT_TRUE(CopyFileW((kRelease + L"\\Changes.txt").c_str(), (product + L"\\docs\\Changes.txt").c_str(), FALSE));
+    return product;
+  }
+
   std::wstring StartedLog() const { return DecodeUtf8Strict(ReadFileBytes(ProductDir() + L"started.txt")).value_or(L"(not UTF-8)"); }
 
   std::wstring FName, FRoot, FFolderId, FFolder;

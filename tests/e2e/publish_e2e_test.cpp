@@ -7,12 +7,7 @@ namespace {
 using namespace e2e;
 
 TEST_F(Launcher, InstallsWhatThePublisherPacked) {
-  const std::wstring product = FRoot + L"\\product";
-  CreateDirectoryW(product.c_str(), nullptr);
-  CreateDirectoryW((product + L"\\docs").c_str(), nullptr);
-  ASSERT_TRUE(CopyFileW((kSample + L"\\product-2.0.0.0\\Tandrel.exe").c_str(), (product + L"\\Tandrel.exe").c_str(), FALSE));
-  ASSERT_TRUE(CopyFileW((kSample + L"\\product-ai\\TandrelAI.exe").c_str(), (product + L"\\TandrelAI.exe").c_str(), FALSE));
-  ASSERT_TRUE(CopyFileW((kRelease + L"\\Changes.txt").c_str(), (product + L"\\docs\\Changes.txt").c_str(), FALSE));
+  const std::wstring product = SampleProduct();
   for (const wchar_t* file : {L"\\Tandrel.zip", L"\\version.txt", L"\\Changes.txt"}) DeleteFileW((FFolder + file).c_str());
 
   TProcess publish = TProcess::Start(kBuild + L"\\src\\publish\\morvane-publish.exe",

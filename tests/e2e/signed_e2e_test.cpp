@@ -21,12 +21,7 @@ class SignedRelease : public Launcher {
  protected:
   void SetUp() override {
     Launcher::SetUp();
-    FProduct = FRoot + L"\\product";
-    CreateDirectoryW(FProduct.c_str(), nullptr);
-    CreateDirectoryW((FProduct + L"\\docs").c_str(), nullptr);
-    ASSERT_TRUE(CopyFileW((kSample + L"\\product-2.0.0.0\\Tandrel.exe").c_str(), (FProduct + L"\\Tandrel.exe").c_str(), FALSE));
-    ASSERT_TRUE(CopyFileW((kSample + L"\\product-ai\\TandrelAI.exe").c_str(), (FProduct + L"\\TandrelAI.exe").c_str(), FALSE));
-    ASSERT_TRUE(CopyFileW((kRelease + L"\\Changes.txt").c_str(), (FProduct + L"\\docs\\Changes.txt").c_str(), FALSE));
+    FProduct = SampleProduct();
     Sign(L"test.key");
   }
 

@@ -54,7 +54,7 @@ std::vector<std::wstring> OtherVisibleWindows(HWND except) {
     std::vector<std::wstring> found;
   } search{except, {}};
   EnumWindows(
-      [](HWND hwnd, LPARAM param) -> BOOL {
+      [](HWND hwnd, LPARAM param) CALLBACK -> BOOL {
         auto* s = reinterpret_cast<Search*>(param);
         DWORD pid = 0;
         GetWindowThreadProcessId(hwnd, &pid);

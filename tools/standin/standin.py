@@ -169,6 +169,9 @@ class Standin:
         self.ports = {}
         self.seen = set()
         self.used = {}
+        # (download host, storage host) the direct links name instead of 127.0.0.1 and localhost;
+        # the system's hosts file sends them here (--named-hosts).
+        self.hosts = None
 
     # --- switches and log ---
     def config(self):
@@ -458,6 +461,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def own_port(self):
         return self.server.server_address[1]
 
+    def authority(self, which):
+        """host:port of the download (0) or storage (1) host, as the links name it."""
+        port = self.own_port()
+        if not self.state.hosts:
+            return "%s:%d" % (("127.0.0.1", "localhost")[which], port)
+        host = self.state.hosts[which]
+        return host if port == {"http": 80, "https": 443}[self.server.scheme] else "%s:%d" % (host, port)
+
     # --- the API ---
     def listing(self):
         cfg = self.cfg
@@ -572,7 +583,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             ("uid", "0"), ("filename", name), ("disposition", "attachment"), ("hash", ""), ("limit", "0"),
             ("content_type", mime), ("owner_uid", "0"), ("fsize", str(size)), ("hid", md5),
             ("media_type", media), ("tknv", "v3"), ("etag", md5)], quote_via=urllib.parse.quote)
-        return "%s://127.0.0.1:%d/disk/%s/%s/%s?%s" % (self.server.scheme, self.own_port(), sha, expiry, token, query)
+        return "%s://%s/disk/%s/%s/%s?%s" % (self.server.scheme, self.authority(0), sha, expiry, token, query)
 
     # --- the download host ---
     def file_of_token(self, token):
@@ -591,7 +602,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def storage_location(self, token, query):
         if self.server.scheme == "https" and self.cfg.get("redirect_to_http"):
             return "http://localhost:%d/rdisk/%s?%s" % (self.state.ports["http"], token, query)
-        return "%s://localhost:%d/rdisk/%s?%s" % (self.server.scheme, self.own_port(), token, query)
+        return "%s://%s/rdisk/%s?%s" % (self.server.scheme, self.authority(1), token, query)
 
     def direct_link(self, raw_path):
         parts = raw_path.split("/")  # "", "disk", sha, expiry, token
@@ -975,7 +986,15 @@ class Server(http.server.ThreadingHTTPServer):
             super().handle_error(request, client_address)
 
 
-def make_tls_context():
+# The download and storage hosts the service's direct links name.
+NAMED_HOSTS = ("downloader.disk.yandex.ru", "s1.storage.yandex.net")
+
+
+def make_tls_context(cert=None, key=None):
+    if cert:
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(cert, key)
+        return context
     tmp = tempfile.mkdtemp(prefix="standin-cert-")
     try:
         key, cert = os.path.join(tmp, "key.pem"), os.path.join(tmp, "cert.pem")
@@ -1026,6 +1045,10 @@ def main(argv=None):
     ap.add_argument("--port-file")
     ap.add_argument("--https", action="store_true", help="also serve HTTPS with a self-signed certificate")
     ap.add_argument("--https-port", type=int, default=0)
+    ap.add_argument("--tls-cert", help="certificate (PEM) for HTTPS instead of a self-signed one")
+    ap.add_argument("--tls-key", help="its private key (PEM)")
+    ap.add_argument("--named-hosts", action="store_true",
+                    help="direct links name %s and %s (the hosts file must send them here)" % NAMED_HOSTS)
     ap.add_argument("--config", help="JSON object of switches")
     ap.add_argument("--set", action="append", default=[], metavar="NAME=VALUE", help="one switch (JSON value)")
     ap.add_argument("--verbose", action="store_true")
@@ -1038,11 +1061,14 @@ def main(argv=None):
         ap.error("unknown switch: " + ", ".join(unknown))
     os.makedirs(args.root, exist_ok=True)
     state = Standin(args.root, switches)
+    if args.named_hosts:
+        state.hosts = NAMED_HOSTS
 
     http_port, _ = start_pair(state, args.port, "http", args.verbose)
     state.ports = {"http": http_port}
     if args.https:
-        https_port, _ = start_pair(state, args.https_port, "https", args.verbose, make_tls_context())
+        https_port, _ = start_pair(state, args.https_port, "https", args.verbose,
+                                   make_tls_context(args.tls_cert, args.tls_key))
         state.ports["https"] = https_port
     if args.port_file:
         tmp = args.port_file + ".tmp"
