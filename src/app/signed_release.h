@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "release/listing.h"
 #include "release/release_folder.h"
 #include "skin/controls.h"
 #include "system/errors.h"
@@ -14,9 +15,9 @@
 
 // A release the launcher will not install; its message is meant for the user and goes after
 // "Ошибка загрузки: ".
-class TReleaseRefused : public Exception {
+class TReleaseRefused : public EReleaseRefused {
  public:
-  using Exception::Exception;
+  using EReleaseRefused::EReleaseRefused;
 };
 
 // The public key lines the program trusts: the compiled-in ones. Builds with test hooks take

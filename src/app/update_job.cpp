@@ -86,7 +86,7 @@ void RunUpdateCommand(TLauncherWindow& window) {
         window.ProgressBar.SetVisible(false);
         return;
     }
-  } catch (const TReleaseRefused& refusal) {
+  } catch (const EReleaseRefused& refusal) {
     // Nothing was downloaded; as after a failed download, the button stays disabled.
     window.lblStatus.SetText(L"Ошибка загрузки: " + refusal.Message());
     window.ProgressBar.SetVisible(false);

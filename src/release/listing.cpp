@@ -91,7 +91,7 @@ std::wstring Sha256Text(const TValue& item, std::wstring_view name) {
   const TValue* v = Member(item, "sha256");
   if (!v || v->IsNull()) return L"";
   auto malformed = [&] {
-    return Exception(FormatMessageText(L"Список файлов публичной папки: неверная контрольная сумма SHA-256 файла %s",
+    return EReleaseRefused(FormatMessageText(L"Список файлов публичной папки: неверная контрольная сумма SHA-256 файла %s",
                                        {std::wstring(name)}));
   };
   if (!v->IsString() || v->GetStringLength() != 64) throw malformed();

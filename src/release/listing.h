@@ -6,6 +6,16 @@
 #include <string>
 #include <string_view>
 
+#include "system/errors.h"
+
+// What the folder publishes and the program must not trust (a malformed checksum, a link that
+// can be changed on the way with no checksum to hold it to): nothing is downloaded, and the
+// message goes after "Ошибка загрузки: ".
+class EReleaseRefused : public Exception {
+ public:
+  using Exception::Exception;
+};
+
 // The public link encoded for the query: letters, digits and ! $ ' ( ) * - . @ _ stay,
 // a space becomes "+", everything else is percent-encoded from its UTF-8 bytes.
 std::wstring EncodeQueryValue(std::wstring_view text);

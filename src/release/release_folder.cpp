@@ -29,7 +29,7 @@ std::wstring BodyText(const THttpResponse& response) { return ReadAnswerText(res
 void RequireSecureOrHashed(const TRemoteFile& file, const std::wstring& fileName) {
   const auto parts = ParseHttpUrl(file.Link);
   if ((!parts || parts->Scheme != L"https") && file.Sha256.empty())
-    throw Exception(FormatMessageText(
+    throw EReleaseRefused(FormatMessageText(
         L"Список файлов публичной папки: ссылка на файл %s не защищена (не HTTPS), а его контрольная сумма не опубликована",
         {fileName}));
 }
