@@ -141,6 +141,10 @@ class Launcher : public ::testing::Test {
   }
 
   std::wstring StartedLog() const { return DecodeUtf8Strict(ReadFileBytes(ProductDir() + L"started.txt")).value_or(L"(not UTF-8)"); }
+  // The product creates its log, then appends its line: wait for a whole line, not for the file.
+  bool WaitStarted() const {
+    return WaitUntil([&] { return StartedLog().find(L"\r\n") != std::wstring::npos; });
+  }
 
   std::wstring FName, FRoot, FFolderId, FFolder;
   TProcess FLauncher, FOther;

@@ -23,7 +23,7 @@ TEST_F(Launcher, InstallsWhatThePublisherPacked) {
   for (const wchar_t* file : {L"Tandrel.exe", L"TandrelAI.exe", L"docs\\Changes.txt"})
     EXPECT_TRUE(PathExists(ProductDir() + file)) << EncodeUtf8(file);
   EXPECT_EQ(ReadFileBytes(ProductDir() + L"Tandrel.exe"), ReadFileBytes(product + L"\\Tandrel.exe"));
-  ASSERT_TRUE(WaitUntil([&] { return PathExists(ProductDir() + L"started.txt"); }));
+  ASSERT_TRUE(WaitStarted());
   EXPECT_EQ(StartedLog(), L"Tandrel.exe|\r\n");
 }
 

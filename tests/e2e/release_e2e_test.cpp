@@ -62,7 +62,7 @@ TEST_F(Release, InstallsFromScratchOverHttpsFromTheCloudDisksOwnHosts) {
     EXPECT_EQ(ReadFileBytes(ProductDir() + file), ReadFileBytes(FProduct + L"\\" + file)) << EncodeUtf8(file);
   EXPECT_FALSE(PathExists(ProductDir() + L"Update.zip"));
   EXPECT_TRUE(PathExists(DesktopLink()));
-  ASSERT_TRUE(WaitUntil([&] { return PathExists(ProductDir() + L"started.txt"); }));
+  ASSERT_TRUE(WaitStarted());
   EXPECT_EQ(StartedLog(), L"Tandrel.exe|\r\n");
 
   // Every request went to a host of the cloud disk by its name, on the HTTPS port (the

@@ -82,7 +82,7 @@ TEST_F(SignedRelease, SignedReleaseInstallsWithEitherOfTwoKeys) {
     ASSERT_TRUE(FLauncher.WaitExit(120000)) << EncodeUtf8(view.StatusText());
     EXPECT_EQ(ReadFileBytes(ProductDir() + L"Tandrel.exe"), ReadFileBytes(FProduct + L"\\Tandrel.exe"));
     EXPECT_TRUE(PathExists(ProductDir() + L"docs\\Changes.txt"));
-    ASSERT_TRUE(WaitUntil([&] { return PathExists(ProductDir() + L"started.txt"); }));
+    ASSERT_TRUE(WaitStarted());
     TearDown();
   }
 }

@@ -132,7 +132,7 @@ TEST_F(StartupCheck, NewerReleaseRelaunchesACopyThatOffersAndInstallsTheUpdate) 
   EXPECT_TRUE(FOther.WaitExit(30000));
   ASSERT_TRUE(FCopy.WaitExit(120000));
   EXPECT_EQ(FCopy.ExitCode(), 0u);
-  ASSERT_TRUE(WaitUntil([&] { return PathExists(ProductDir() + L"started.txt"); }));
+  ASSERT_TRUE(WaitStarted());
   EXPECT_EQ(StartedLog(), L"Tandrel.exe|-mrv_del\r\n");
   EXPECT_TRUE(PathExists(ProductDir() + L"morvane_old.exe"));  // left for the next relaunch
 }

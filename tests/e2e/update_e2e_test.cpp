@@ -51,7 +51,7 @@ TEST_F(Launcher, FirstInstallationExtractsLinksAndStartsTheProduct) {
   for (const wchar_t* gone : {L"Update.zip", L"Update.part0", L"Update.part1", L"Update.part2", L"Update.part3"})
     EXPECT_FALSE(PathExists(ProductDir() + gone)) << EncodeUtf8(gone);
   EXPECT_TRUE(PathExists(DesktopLink()));
-  ASSERT_TRUE(WaitUntil([&] { return PathExists(ProductDir() + L"started.txt"); }));
+  ASSERT_TRUE(WaitStarted());
   EXPECT_EQ(StartedLog(), L"Tandrel.exe|\r\n");  // started without parameters
 }
 
@@ -215,7 +215,7 @@ TEST_F(Launcher, DownloadsThatRecoverStillInstall) {
       EXPECT_EQ(ranges.size(), 5u);
       EXPECT_NE(std::find(ranges.begin(), ranges.end(), c.resumedRange), ranges.end()) << c.resumedRange;
     }
-    ASSERT_TRUE(WaitUntil([&] { return PathExists(ProductDir() + L"started.txt"); }));
+    ASSERT_TRUE(WaitStarted());
     TearDown();
   }
 }
@@ -300,7 +300,7 @@ TEST_F(Launcher, RelaunchedCopyStartsTheProductWithItsSwitch) {
     auto view = Open(c.ownName);
     view.Press();
     ASSERT_TRUE(FLauncher.WaitExit(120000));
-    ASSERT_TRUE(WaitUntil([&] { return PathExists(ProductDir() + L"started.txt"); }));
+    ASSERT_TRUE(WaitStarted());
     EXPECT_EQ(StartedLog(), c.logged);
     TearDown();
   }
