@@ -1,5 +1,7 @@
 #include "launcher_driver.h"
 
+#include <string>
+
 #include <tlhelp32.h>
 
 #include <cstdlib>
@@ -98,10 +100,16 @@ TProcess TProcess::Start(const std::wstring& exe, const std::wstring& args,
   STARTUPINFOW si{};
   si.cb = sizeof si;
   TProcess process;
-  if (!CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
-                      envBlock.data(), nullptr, &si, &process.FInfo))
-    throw std::runtime_error("cannot start " + EncodeUtf8(exe));
-  return process;
+  // A copy made a moment ago can still be refused once in a while under Wine; say why when it stays so.
+  DWORD error = 0;
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    if (CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
+                       envBlock.data(), nullptr, &si, &process.FInfo))
+      return process;
+    error = GetLastError();
+    Sleep(200);
+  }
+  throw std::runtime_error("cannot start " + EncodeUtf8(exe) + " (error " + std::to_string(error) + ")");
 }
 
 bool TProcess::Running() const { return FInfo.hProcess && WaitForSingleObject(FInfo.hProcess, 0) == WAIT_TIMEOUT; }

@@ -71,7 +71,7 @@ class Launcher : public ::testing::Test {
   TProcess Run(const std::wstring& exeName, const std::wstring& args = L"", const std::wstring& apiRoot = L"",
                const std::vector<std::pair<std::wstring, std::wstring>>& extraEnv = {}) {
     const std::wstring exe = FRoot + L"\\bin\\" + exeName;
-    CopyFileW((kBuild + L"\\Morvane.exe").c_str(), exe.c_str(), FALSE);
+    EXPECT_TRUE(CopyFileW((kBuild + L"\\Morvane.exe").c_str(), exe.c_str(), FALSE)) << "copy to bin: error " << GetLastError();
     std::vector<std::pair<std::wstring, std::wstring>> env = {{L"LOCALAPPDATA", LocalAppData()},
                                                               {L"MORVANE_PUBLIC_FOLDER_LINK", FolderLink(FFolderId)},
                                                               {L"TEMP", TempDir()},
