@@ -110,9 +110,6 @@ TFormLauncher::TFormLauncher() {
   btnUpdate.OnClick = [this](TObject* sender) { btnUpdateClick(sender); };
 
   ApplyDpi(Skin::WindowDpi(FHandle), nullptr);
-  // The web view's place, for when it is shown.
-  sWebBrowser1.SetBounds(0, 0, Skin::Scale(kClientWidth, FDpi),
-                         Skin::Scale(kClientHeight, FDpi) - Skin::Scale(kBottomPanelHeight, FDpi));
 
   FormCreate(this);
   FCreating = false;
@@ -195,7 +192,9 @@ void TFormLauncher::Realign() {
                       buttons - 2 * S(kButtonMarginY));
   ProgressBar.SetBounds(S(kGaugeMargin), 0, w - 2 * S(kGaugeMargin), gauge);
   if (sImage1.AlignClient()) sImage1.SetBounds(0, 0, w, h - bottom);
-  if (sWebBrowser1.AlignClient()) sWebBrowser1.SetBounds(0, 0, w, h - bottom);
+  // The web view fills the free area, also while it is hidden: that is its place for when it
+  // is shown, at the DPI of that moment.
+  sWebBrowser1.SetBounds(0, 0, w, h - bottom);
 }
 
 void TFormLauncher::ApplyDpi(int dpi, const RECT* suggested) {

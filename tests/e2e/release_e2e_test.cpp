@@ -97,7 +97,10 @@ TEST_F(Release, PlantedDllsInTheDownloadsFolderAreNeverLoaded) {
 // A signed release meets the listing's checksum against the publisher's statement before the
 // download; an unsigned one after it, against the bytes.
 TEST_F(Release, AWrongPublishedChecksumInstallsNothing) {
-  StandinConfig("{\"listing_fields\":{\"sha256\":\"00000000000000000000000000000000000000000000000000000000000000ff\"}}");
+  // The archive's published hash alone is wrong: version.txt and Changes.txt keep theirs.
+  StandinConfig(
+      "{\"listing_fields_of\":{\"Tandrel.zip\":{\"sha256\":"
+      "\"00000000000000000000000000000000000000000000000000000000000000ff\"}}}");
   auto view = StartAndPress();
   ASSERT_TRUE(WaitStatus(view, FSigned ? L"Ошибка загрузки: архив обновления в папке не тот, что подписал издатель, установка отменена"
                                        : L"Ошибка загрузки: Контрольная сумма скачанного архива (SHA-256) не совпадает с опубликованной"))
