@@ -1,7 +1,9 @@
 // The demo's hands and eyes: starts Morvane.exe, takes a picture of the window when it is
 // Ready, presses the button, reports every state the window goes through, and takes pictures
 // while the gauge is mid-way and when the installation is done.
-//   demo_driver <Morvane.exe> <folder for pictures>
+//   demo_driver <Morvane.exe> <folder for pictures> [report file]
+// The report goes to the standard output and, when given, to the file as well (a program that
+// Wine's desktop starts has no console to write to).
 #include <windows.h>
 
 #include <cstdio>
@@ -12,10 +14,19 @@
 
 namespace {
 
+std::wstring ReportPath;
+
 void Say(const std::wstring& text) {
   const std::string line = EncodeUtf8(text) + "\n";
   fwrite(line.data(), 1, line.size(), stdout);
   fflush(stdout);
+  if (ReportPath.empty()) return;
+  HANDLE file = CreateFileW(ReportPath.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return;
+  DWORD written = 0;
+  WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+  CloseHandle(file);
 }
 
 // The window as it is on the screen, saved as a 24-bit BMP.
@@ -58,10 +69,12 @@ int Percent(const std::wstring& reading) { return reading.empty() ? -1 : _wtoi(r
 int wmain(int argc, wchar_t** argv) {
   if (argc < 3) return 2;
   const std::wstring pictures = argv[2];
+  if (argc > 3) ReportPath = argv[3];
   TProcess launcher = TProcess::Start(argv[1], L"", {});
   TWindowView view;
   if (!WaitUntil([&] { return (view = TWindowView::Find(launcher.Id())).Found() && view.WindowVisible(); })) {
     Say(L"the window did not appear");
+    Say(L"end");
     return 1;
   }
   Sleep(500);  // let the first painting finish before the picture
@@ -98,5 +111,6 @@ int wmain(int argc, wchar_t** argv) {
     Sleep(1);
   }
   Say(L"launcher ended with exit code " + IntToStr(launcher.ExitCode()));
+  Say(L"end");
   return 0;
 }

@@ -52,7 +52,17 @@ class Installation : public Launcher {
     if (!WaitUntil([&] { return (view = TWindowView::Find(FLauncher.Id())).Found() && view.WindowVisible(); }))
       return false;
     view.Press();
-    return FLauncher.WaitExit(120000) && FLauncher.ExitCode() == 3;
+    // A launcher that does not stop says why in its window.
+    if (!FLauncher.WaitExit(120000)) {
+      ADD_FAILURE() << "the launcher did not stop before change " << change << "; its window says \""
+                    << EncodeUtf8(TWindowView::Find(FLauncher.Id()).StatusText()) << "\"";
+      return false;
+    }
+    if (FLauncher.ExitCode() != 3) {
+      ADD_FAILURE() << "the launcher ended with " << FLauncher.ExitCode() << " before change " << change;
+      return false;
+    }
+    return true;
   }
 };
 
