@@ -291,7 +291,9 @@ TEST_F(Publish, EntryRecordDescribesTheArchiveAndCheckHoldsItToIt) {
       {"TandrelAI.exe", "ai"}, {"docs/", ""}, {"docs/readme.txt", "read me"}, {"Данные/", ""}, {"Данные/файл.txt", "данные"}};
   for (const TRecordedEntry& e : record->Entries) {
     EXPECT_EQ(Widen(e.Sha256), Sha256Hex(archive.substr(e.Offset, e.Length))) << e.Name;
-    if (contents.count(e.Name)) EXPECT_EQ(Widen(e.ContentSha256), Sha256Hex(contents.at(e.Name))) << e.Name;
+    if (contents.count(e.Name)) {
+      EXPECT_EQ(Widen(e.ContentSha256), Sha256Hex(contents.at(e.Name))) << e.Name;
+    }
   }
   EXPECT_EQ(Widen(record->Entries.back().ContentSha256), Sha256Hex(ReadWholeFile(Product() / "Tandrel.exe")));
   EXPECT_EQ(Describe(CheckReleaseFolder(Out())), "");
