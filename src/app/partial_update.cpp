@@ -144,14 +144,9 @@ std::vector<uint64_t> Fetch(const TEntryUpdateSource& source, std::unique_ptr<TP
   const TEntryRecord record = ReadTiedRecord(source);
 
   std::vector<char> buffer(kPiece);
-  std::vector<size_t> changed;
+  const std::vector<size_t> changed = ChangedEntries(record, source.InstallDir);
   std::vector<TPartRange> wanted = {RangeOf(record.DirectoryOffset, record.DirectoryLength)};
-  for (size_t i = 0; i < record.Entries.size(); ++i) {
-    const TRecordedEntry& e = record.Entries[i];
-    if (Installed(source.InstallDir, e, buffer)) continue;
-    changed.push_back(i);
-    wanted.push_back(RangeOf(e.Offset, e.Length));
-  }
+  for (size_t i : changed) wanted.push_back(RangeOf(record.Entries[i].Offset, record.Entries[i].Length));
   if (changed.empty()) FallBack(L"every file is installed already");
   const std::vector<TPartRange> parts = PlanRangeParts(wanted, kConnections);
   const int64_t bytes = RangeBytes(parts);
@@ -171,6 +166,14 @@ std::vector<uint64_t> Fetch(const TEntryUpdateSource& source, std::unique_ptr<TP
 }
 
 }  // namespace
+
+std::vector<size_t> ChangedEntries(const TEntryRecord& record, const std::wstring& installDir) {
+  std::vector<char> buffer(kPiece);
+  std::vector<size_t> changed;
+  for (size_t i = 0; i < record.Entries.size(); ++i)
+    if (!Installed(installDir, record.Entries[i], buffer)) changed.push_back(i);
+  return changed;
+}
 
 std::optional<std::vector<uint64_t>> DownloadChangedEntries(const TEntryUpdateSource& source,
                                                             std::unique_ptr<TParallelDownloader>& downloader) {

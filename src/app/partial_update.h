@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "release/downloader.h"
+#include "system/entry_record.h"
 
 // What the job knows when the download begins.
 struct TEntryUpdateSource {
@@ -33,6 +34,11 @@ struct TEntryUpdateSource {
 // downloader keeps the downloader that ran alive: its progress reports may still be queued.
 std::optional<std::vector<uint64_t>> DownloadChangedEntries(const TEntryUpdateSource& source,
                                                             std::unique_ptr<TParallelDownloader>& downloader);
+
+// The indices of the record's entries whose file (or folder) the product folder lacks or holds
+// with other bytes: a file of the recorded size is read whole and hashed. Raises when an
+// entry's name could not be installed there.
+std::vector<size_t> ChangedEntries(const TEntryRecord& record, const std::wstring& installDir);
 
 // The part of the archive above which the full download is taken instead.
 inline constexpr double kMostChangedShare = 0.5;
