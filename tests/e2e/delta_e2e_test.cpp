@@ -109,8 +109,8 @@ TEST_F(DeltaUpdate, FetchesOnlyWhatDiffersOrTheWholeArchive) {
   const std::string changedName = "data/f0" + std::to_string(kChanged) + ".bin";
   const size_t line = FPublished[L"Tandrel.zip.files"].find(" " + changedName + "\n");
   const size_t lineStart = FPublished[L"Tandrel.zip.files"].rfind("entry: ", line) + 7;
-  const int64_t changedAt = std::stoll(FPublished[L"Tandrel.zip.files"].substr(lineStart)) + 30 +
-                            static_cast<int64_t>(changedName.size()) + 100;
+  const int64_t changedOffset = std::stoll(FPublished[L"Tandrel.zip.files"].substr(lineStart));
+  const int64_t changedAt = changedOffset + 30 + static_cast<int64_t>(changedName.size()) + 100;
   const std::string damage = "{\"damage_at\":{\"" + std::to_string(changedAt) + "\":";
   const std::wstring untouched = ProductDir() + DataName(20);
 
@@ -132,6 +132,8 @@ TEST_F(DeltaUpdate, FetchesOnlyWhatDiffersOrTheWholeArchive) {
       {"the changed entry damaged once on the way", KeyLine(L"test.pub"), [] {}, damage + "1}}", Path::Whole, L""},
       {"the changed entry damaged on every way", KeyLine(L"test.pub"), [] {}, damage + "0}}", Path::Refused,
        L"Ошибка загрузки: Контрольная сумма скачанного архива (SHA-256) не совпадает с опубликованной"},
+      {"the changed entry's range fails after its retries", KeyLine(L"test.pub"), [] {},
+       "{\"range_status\":{\"" + std::to_string(changedOffset) + "\":503}}", Path::Whole, L""},
       {"a record edited after signing", KeyLine(L"test.pub"),
        [&] { WriteFileBytes(FFolder + L"\\Tandrel.zip.files", recordEdited); }, "{}", Path::Whole, L""},
       {"an unsigned record the listing does not vouch for", "none", [] {},
