@@ -5,7 +5,6 @@
 #include "app/app_state.h"
 #include "app/changes.h"
 #include "app/release_keys.h"
-#include "release/http_client.h"
 #include "system/ecdsa.h"
 #include "system/text.h"
 
@@ -61,13 +60,9 @@ TReleaseStatement ReadSignedStatement(const std::wstring& folderLink, const std:
       Refuse(L"обновление не подписано издателем (в папке нет файла " + name + L")");
     throw;
   }
-  std::string body;
-  {
-    THttpClient client;
-    const auto response = client.Get(file.Link);
-    CheckResponse(response.get(), L"Загрузка " + name);
-    body = std::move(response->Body);
-  }
+  // Read like every other file of the folder: a passing failure is asked again, and a
+  // compressed answer is inflated before its bytes are parsed.
+  const std::string body = GetRemoteFileBytes(file, L"Загрузка " + name);
 
   std::optional<TSignedStatement> parsed = ParseSignatureFile(body);
   if (!parsed) Refuse(L"подпись обновления повреждена");

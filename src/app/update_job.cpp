@@ -4,9 +4,11 @@
 #include <shellapi.h>
 
 #include <memory>
+#include <optional>
 #include <thread>
 
 #include "app/app_state.h"
+#include "app/partial_update.h"
 #include "app/paths.h"
 #include "app/published_version.h"
 #include "app/signed_release.h"
@@ -26,6 +28,11 @@ namespace {
 struct TUpdateJob {
   TLauncherWindow* Window = nullptr;
   std::unique_ptr<TParallelDownloader> Downloader;
+  // Only the entries that differ from the installed product, when that path served: the
+  // downloader it ran and the entries to install.
+  TEntryUpdateSource EntrySource;
+  std::unique_ptr<TParallelDownloader> EntryDownloader;
+  std::optional<std::vector<uint64_t>> Entries;
   // The message of the failure that ended the download. A separate flag decides, so that a
   // failure whose message happens to be empty is never taken for a complete download.
   bool Failed = false;
@@ -47,7 +54,7 @@ void Complete(TUpdateJob& job) {
     window.lblStatus.SetText(L"Ошибка загрузки: " + job.CompletionText);
     window.ProgressBar.SetVisible(false);
   } else {
-    InstallDownloadedUpdate(window);
+    InstallDownloadedUpdate(window, job.Entries ? &*job.Entries : nullptr);
   }
 }
 
@@ -119,10 +126,14 @@ void StartUpdateJob(TLauncherWindow& window, const std::wstring& folderLink, con
     window.ProgressBar.SetMaxValue(Total);
     window.ProgressBar.SetProgress(Downloaded);
   });
+  job->EntrySource = {folderLink, packageName, DownloadUrl, expected.Size, expected.Sha256,
+                      InstallDir, PackagePath, job->Downloader->OnProgress()};
 
   std::thread([job] {
     try {
-      job->Downloader->Start();
+      // Only what differs from the installed product when that can serve, else the whole archive.
+      job->Entries = DownloadChangedEntries(job->EntrySource, job->EntryDownloader);
+      if (!job->Entries) job->Downloader->Start();
     } catch (...) {
       job->Failed = true;
       job->CompletionText = CurrentExceptionText();
@@ -131,16 +142,20 @@ void StartUpdateJob(TLauncherWindow& window, const std::wstring& folderLink, con
     MainQueue::Post([job] {
       Complete(*job);
       job->Downloader.reset();
+      job->EntryDownloader.reset();
     });
   }).detach();
 }
 
-void InstallDownloadedUpdate(TLauncherWindow& window) {
+void InstallDownloadedUpdate(TLauncherWindow& window, const std::vector<uint64_t>* entries) {
   window.lblStatus.SetText(L"Установка...");
   try {
     // The download may have taken minutes: a product started again meanwhile would hold its files.
     StopProduct(InstallDir);
-    ExtractPackage(PackagePath, InstallDir);
+    if (entries)
+      ExtractPackageEntries(PackagePath, InstallDir, *entries);
+    else
+      ExtractPackage(PackagePath, InstallDir);
     const std::wstring product = InstallDir + Names::ProductExe;
     CreateDesktopShortcut(product, Names::DesktopShortcut, InstallDir, product);
     DeleteFileW(PackagePath.c_str());

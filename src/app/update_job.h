@@ -3,7 +3,9 @@
 // installs it on the main thread, starts the product and closes the window.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "app/launcher_window.h"
 
@@ -13,6 +15,7 @@ void RunUpdateCommand(TLauncherWindow& window);
 // starts the download on a thread of its own. A failed lookup is raised before anything is
 // shown or started.
 void StartUpdateJob(TLauncherWindow& window, const std::wstring& folderLink, const std::wstring& packageName);
-// Extracts the downloaded archive, writes the shortcut, starts the product and closes the
+// Extracts the downloaded archive (only the entries at the given local header offsets, when
+// the download fetched only those), writes the shortcut, starts the product and closes the
 // window; a failure is shown in the window instead.
-void InstallDownloadedUpdate(TLauncherWindow& window);
+void InstallDownloadedUpdate(TLauncherWindow& window, const std::vector<uint64_t>* entries = nullptr);

@@ -45,8 +45,9 @@ const TCommand kCommands[] = {
      L"Exit code: 0 written, 1 refused, 2 wrong command line."},
     {"pack", 3, L"morvane-publish pack [--key PRIVATE_KEY_FILE] PRODUCT_DIR NOTES OUT_DIR",
      L"Packs PRODUCT_DIR (a folder holding Tandrel.exe with its version resource) into a release:\n"
-     L"Tandrel.zip, version.txt (the version of Tandrel.exe) and Changes.txt (the NOTES file, UTF-8),\n"
-     L"and with --key Tandrel.zip.sig, the three signed with the publisher's key.\n"
+     L"Tandrel.zip, version.txt (the version of Tandrel.exe), Changes.txt (the NOTES file, UTF-8) and\n"
+     L"Tandrel.zip.files (where each entry lies and what it holds, so that updates fetch only what\n"
+     L"changed), and with --key Tandrel.zip.sig, all of them signed with the publisher's key.\n"
      L"The release is built and checked in a folder beside OUT_DIR; OUT_DIR's files are replaced only\n"
      L"when the check finds no error. OUT_DIR may not lie inside PRODUCT_DIR.\n"
      L"Exit code: 0 written, 1 refused (OUT_DIR unchanged), 2 wrong command line.",

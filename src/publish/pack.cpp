@@ -10,6 +10,7 @@
 #include <ctime>
 #include <memory>
 
+#include "publish/entry_list.h"
 #include "publish/files.h"
 #include "publish/names.h"
 #include "publish/sha256.h"
@@ -312,7 +313,10 @@ TPackResult PackRelease(const fs::path& productDir, const fs::path& notes, const
   result.ArchiveSize = WriteArchive(entries, staging.Path / "Tandrel.zip");
   WriteWholeFile(staging.Path / "version.txt", EncodeUtf8(result.Version));
   WriteWholeFile(staging.Path / "Changes.txt", notesBytes);
-  result.Files = {"Tandrel.zip", "Changes.txt", "version.txt"};
+  // Where every entry lies and what it holds, so that an update fetches only what differs.
+  // Launchers that do not know the file never ask for it.
+  WriteEntryRecordFile(staging.Path);
+  result.Files = {"Tandrel.zip", kEntryRecordName, "Changes.txt", "version.txt"};
   // Every file of the release is in the staging folder from here on.
   if (beforeCheck) beforeCheck(staging.Path, result.Files);
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "publish/entry_list.h"
 #include "publish/files.h"
 #include "publish/names.h"
 #include "system/changes_page.h"
@@ -359,7 +360,14 @@ std::vector<TFinding> CheckReleaseFolder(const fs::path& dir) {
   };
   const std::optional<std::string> version = read("version.txt"), changes = read("Changes.txt");
   const fs::path archive = dir / "Tandrel.zip";
-  if (!present(archive)) return CheckRelease(version, changes, nullptr);
-  TInFile file(archive);
-  return CheckRelease(version, changes, &file);
+  std::vector<TFinding> findings;
+  if (!present(archive)) {
+    findings = CheckRelease(version, changes, nullptr);
+  } else {
+    TInFile file(archive);
+    findings = CheckRelease(version, changes, &file);
+  }
+  const std::vector<TFinding> record = CheckEntryRecord(dir);
+  findings.insert(findings.end(), record.begin(), record.end());
+  return findings;
 }

@@ -4,10 +4,12 @@
 #include <cstring>
 #include <system_error>
 
+#include "publish/entry_list.h"
 #include "publish/files.h"
 #include "publish/pack.h"
 #include "publish/sha256.h"
 #include "system/errors.h"
+#include "system/entry_record.h"
 #include "system/release_statement.h"
 #include "system/text.h"
 
@@ -277,6 +279,19 @@ void SignReleaseFolder(const fs::path& dir, const TPublisherKey& key) {
   const std::string signature = SignStatement(key, signedBytes);
   if (!VerifyStatement(key.Point, signedBytes, signature)) throw Exception(L"The signature just made does not verify");
   WriteWholeFile(dir / "Tandrel.zip.sig", FormatSignatureFile(signedBytes, signature));
+
+  // The entry record, when there is one, is signed by the same key: the launcher holding it
+  // takes the record's entries only so.
+  const fs::path record = dir / kEntryRecordName;
+  if (!fs::exists(fs::symlink_status(record))) return;
+  const std::optional<TEntryRecord> parsed = ParseEntryRecord(ReadWholeFile(record));
+  if (!parsed) throw Exception(L"Tandrel.zip.files is not an entry record");
+  if (parsed->ArchiveSha256 != archive.Sha256 || static_cast<int64_t>(parsed->ArchiveSize) != archive.Size)
+    throw Exception(L"Tandrel.zip.files is not the record of this Tandrel.zip");
+  const std::string recordSignature = SignStatement(key, parsed->SignedBytes);
+  if (!VerifyStatement(key.Point, parsed->SignedBytes, recordSignature))
+    throw Exception(L"The signature just made does not verify");
+  WriteWholeFile(record, parsed->SignedBytes + FormatEntryRecordSignature(recordSignature));
 }
 
 std::vector<TFinding> CheckSignature(const fs::path& dir, const std::string& publicKeyLine) {
@@ -317,5 +332,7 @@ std::vector<TFinding> CheckSignature(const fs::path& dir, const std::string& pub
   const std::optional<std::string> changes = ReadIfPresent(dir / "Changes.txt");
   if (!changes || AsciiText(Sha256Hex(*changes)) != s.ChangesSha256)
     error(L"Changes.txt is not the notes that were signed: the launcher shows no notes");
+  const std::vector<TFinding> record = CheckEntryRecordSignature(dir, *point);
+  findings.insert(findings.end(), record.begin(), record.end());
   return findings;
 }

@@ -1,6 +1,7 @@
 #include "release/downloader.h"
 
 #include <windows.h>
+#include <winioctl.h>
 
 #include <algorithm>
 #include <chrono>
@@ -12,6 +13,7 @@
 
 #include "system/main_queue.h"
 #include "release/download_plan.h"
+#include "release/range_plan.h"
 #include "release/http_client.h"
 #include "release/release_folder.h"
 #include "system/errors.h"
@@ -149,6 +151,7 @@ TParallelDownloader::TParallelDownloader(std::wstring AUrl, std::wstring AFileNa
       FExpectedSha256(std::move(AExpectedSha256)),
       FThreadCount(std::max<int32_t>(AThreadCount, 1)),
       FDownloadedParts(static_cast<size_t>(FThreadCount), 0),
+      FConnections(FThreadCount),
       FPartFiles(static_cast<size_t>(FThreadCount)) {}
 
 TParallelDownloader::~TParallelDownloader() = default;
@@ -158,15 +161,27 @@ std::wstring TParallelDownloader::Error() {
   return FError;
 }
 
+void TParallelDownloader::SetRanges(std::vector<TPartRange> ranges) { FOnlyRanges = std::move(ranges); }
+
 void TParallelDownloader::Start() {
   FTotalSize = GetRemoteFileSize(FUrl);
+  FProgressTotal = FTotalSize;
+  for (const TPartRange& r : FOnlyRanges)
+    if (r.StartByte < 0 || r.EndByte < r.StartByte || r.EndByte >= FTotalSize)
+      throw Exception(FormatMessageText(L"Диапазон %s вне файла", {RangeHeaderValue(r)}));
 
   {
     // A file with fewer bytes than parts gets one part per byte; the counts and names shrink
     // with it. No worker exists yet, so nothing reports while this changes.
     std::lock_guard<std::mutex> lock(FLock);
-    const int32_t parts = EffectivePartCount(FTotalSize, FThreadCount);
-    if (parts < FThreadCount) {
+    const int32_t parts =
+        FOnlyRanges.empty() ? EffectivePartCount(FTotalSize, FThreadCount) : static_cast<int32_t>(FOnlyRanges.size());
+    if (!FOnlyRanges.empty()) {
+      FThreadCount = parts;
+      FDownloadedParts.assign(static_cast<size_t>(parts), 0);
+      FPartFiles.resize(static_cast<size_t>(parts));
+      FProgressTotal = RangeBytes(FOnlyRanges);
+    } else if (parts < FThreadCount) {
       FThreadCount = parts;
       FDownloadedParts.resize(static_cast<size_t>(parts));
       FPartFiles.resize(static_cast<size_t>(parts));
@@ -177,7 +192,7 @@ void TParallelDownloader::Start() {
     FLeadHash = std::make_unique<TRunningHash>();
     FLeadHash->Restart();
   }
-  const std::vector<TPartRange> ranges = PlanRanges(FTotalSize, FThreadCount);
+  const std::vector<TPartRange> ranges = FOnlyRanges.empty() ? PlanRanges(FTotalSize, FThreadCount) : FOnlyRanges;
   {
     std::lock_guard<std::mutex> lock(FLock);
     FRanges = ranges;
@@ -187,6 +202,8 @@ void TParallelDownloader::Start() {
   workers.reserve(ranges.size());
   std::wstring startError;
   for (int32_t i = 0; i < FThreadCount; ++i) {
+    // More ranges than connections: a range starts when the one that many places before ends.
+    if (i >= FConnections) workers[static_cast<size_t>(i - FConnections)]->WaitFor();
     FPartFiles[static_cast<size_t>(i)] = GetPartFileName(i);
     try {
       workers.push_back(std::make_unique<TDownloadPartThread>(FUrl, FPartFiles[static_cast<size_t>(i)],
@@ -217,7 +234,9 @@ void TParallelDownloader::Start() {
 #ifdef MORVANE_TEST_HOOKS
   const auto mergeBegan = std::chrono::steady_clock::now();
 #endif
-  if (wholeFilePart >= 0)
+  if (!FOnlyRanges.empty())
+    PlaceParts();
+  else if (wholeFilePart >= 0)
     TakeWholeFile(wholeFilePart);
   else
     MergeParts();
@@ -347,6 +366,26 @@ void TParallelDownloader::TakeWholeFile(int32_t index) {
   CheckTarget(target, hash);
 }
 
+void TParallelDownloader::PlaceParts() {
+  TFileStream target = TFileStream::Create(FFileName);
+  // Sparse where the file system allows it: the bytes between the ranges take no room.
+  DWORD returned = 0;
+  DeviceIoControl(target.Handle(), FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &returned, nullptr);
+  target.SetSize(FTotalSize);
+  std::vector<char> buffer;
+  for (int32_t i = 0; i < FThreadCount; ++i) {
+    const TPartRange& range = FRanges[static_cast<size_t>(i)];
+    if (FileLength(FPartFiles[static_cast<size_t>(i)]) != range.Length()) {
+      target.Close();
+      DeleteFileW(FFileName.c_str());
+      DeletePartFiles();
+      throw Exception(FormatMessageText(L"Часть %d получена не полностью", {IntToStr(i)}));
+    }
+    target.Seek(range.StartByte);
+    AppendPart(target, i, buffer, nullptr);
+  }
+}
+
 void TParallelDownloader::UpdatePartProgress(int32_t PartIndex, int64_t Downloaded) {
   int64_t sum = 0;
   {
@@ -361,7 +400,7 @@ void TParallelDownloader::UpdatePartProgress(int32_t PartIndex, int64_t Download
     if (own > entry) entry = own;
     for (int64_t count : FDownloadedParts) sum += count;
   }
-  if (FOnProgress) FOnProgress(this, sum, FTotalSize);
+  if (FOnProgress) FOnProgress(this, sum, FProgressTotal);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -439,6 +478,12 @@ bool TDownloadPartThread::TryOnce(TFileStream& part, std::wstring& lastError) {
       expected = JudgePartHead(status, response.Header(L"Content-Range"), response.Header(L"Content-Length"), rest,
                                total);
       return;
+    }
+    // Some ranges of the file only: a server that ignores "Range" would send all of it, again
+    // for every range.
+    if (FDownloader && !FDownloader->FOnlyRanges.empty() && !wholeRange) {
+      final = true;
+      throw Exception(FormatMessageText(L"HTTP %d: сервер не отдаёт части файла", {IntToStr(status)}));
     }
     expected = JudgePartHead(status, L"", response.Header(L"Content-Length"), rest, total);
     // A server that ignores "Range" sends the whole file: it replaces what the part held.

@@ -47,6 +47,12 @@ class TParallelDownloader {
   // them and joins the parts into the target, checking its SHA-256 on the way. Blocks; raises
   // on any failure. A joined file of the wrong size or checksum is deleted with the parts.
   void Start();
+  // Before Start: fetch only these ranges of the file (sorted, apart, inside it), at most
+  // AThreadCount at a time, and place each at its own offset in a target as large as the file;
+  // the bytes between stay zero. Progress then runs over the ranges' bytes. A server that
+  // answers a range with the whole file fails that part at once (no whole file is taken), and
+  // no SHA-256 of the whole can be checked: the caller checks what it fetched.
+  void SetRanges(std::vector<TPartRange> ranges);
   // Main thread only: records the byte count of one part (counts never go down) and reports
   // the sum over all parts to OnProgress.
   void UpdatePartProgress(int32_t PartIndex, int64_t Downloaded);
@@ -74,6 +80,8 @@ class TParallelDownloader {
   // Size and published SHA-256 of the joined target; deletes it when either is wrong.
   void CheckTarget(TFileStream& target, TSha256* hash);
   void DeletePartFiles();
+  // The fetched ranges written into the target at their offsets; every part file is deleted.
+  void PlaceParts();
 
   std::wstring FUrl;
   std::wstring FFileName;
@@ -84,6 +92,9 @@ class TParallelDownloader {
   int64_t FTotalSize = 0;
   std::vector<int64_t> FDownloadedParts;
   std::vector<TPartRange> FRanges;
+  std::vector<TPartRange> FOnlyRanges;  // SetRanges; empty: the whole file
+  int32_t FConnections;                 // workers at a time
+  int64_t FProgressTotal = 0;           // the bytes progress runs over
   std::vector<std::wstring> FPartFiles;
   TParallelProgressEvent FOnProgress;
   std::wstring FError;

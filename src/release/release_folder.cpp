@@ -117,7 +117,10 @@ std::wstring GetDirectDownloadLink(const std::wstring& publicLink, const std::ws
 
 std::string GetRemoteFileBytes(const std::wstring& publicLink, const std::wstring& fileName,
                                const std::wstring& context) {
-  const TRemoteFile file = FindRemoteFile(publicLink, fileName);
+  return GetRemoteFileBytes(FindRemoteFile(publicLink, fileName), context);
+}
+
+std::string GetRemoteFileBytes(const TRemoteFile& file, const std::wstring& context) {
   return CheckedBytes(*GetWithRetries(file.Link, context), file, context);
 }
 

@@ -35,6 +35,9 @@ std::wstring GetDirectDownloadLink(const std::wstring& publicLink, const std::ws
 // The bytes of fileName in the public folder, held to the listing's checksum when it gives one.
 std::string GetRemoteFileBytes(const std::wstring& publicLink, const std::wstring& fileName,
                                const std::wstring& context);
+// The same for a file already looked up: asked again after passing failures (GetWithRetries),
+// inflated when the server compressed it for the way, held to the listing's checksum.
+std::string GetRemoteFileBytes(const TRemoteFile& file, const std::wstring& context);
 
 // The content of fileName in the public folder (held to the listing's checksum when it gives
 // one), read as text and trimmed of every character

@@ -14,13 +14,6 @@ constexpr size_t kMaxProduct = 64;
 constexpr size_t kMaxSizeDigits = 15;
 constexpr size_t kPointSize = 64, kSignatureSize = 64;
 
-bool IsHex64(std::string_view text) {
-  if (text.size() != 64) return false;
-  for (char c : text)
-    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
-  return true;
-}
-
 bool IsDecimal(std::string_view text) {
   if (text.empty() || text.size() > kMaxSizeDigits || (text.size() > 1 && text[0] == '0')) return false;
   for (char c : text)
@@ -52,6 +45,13 @@ std::optional<TSignedStatement> Fail(std::string* reason, std::string text) {
 }
 
 }  // namespace
+
+bool IsSha256Hex(std::string_view text) {
+  if (text.size() != 64) return false;
+  for (char c : text)
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+  return true;
+}
 
 std::string EncodeBase64(std::string_view bytes) {
   std::string out;
@@ -92,7 +92,7 @@ std::string FormatStatement(const TReleaseStatement& s) {
   if (!IsPlainValue(s.Version, kMaxStatementVersion))
     throw Exception(L"The version text cannot be signed: it must be 1 to 256 bytes of UTF-8 without control characters");
   if (s.Size < 0 || !IsDecimal(std::to_string(s.Size))) throw Exception(L"The archive size cannot be signed");
-  if (!IsHex64(s.Sha256) || !IsHex64(s.ChangesSha256)) throw Exception(L"A SHA-256 to sign is not 64 hex digits");
+  if (!IsSha256Hex(s.Sha256) || !IsSha256Hex(s.ChangesSha256)) throw Exception(L"A SHA-256 to sign is not 64 hex digits");
   return std::string(kFields[0]) + ": " + s.Product + "\n" + kFields[1] + ": " + s.Version + "\n" + kFields[2] + ": " +
          std::to_string(s.Size) + "\n" + kFields[3] + ": " + s.Sha256 + "\n" + kFields[4] + ": " + s.ChangesSha256 + "\n";
 }
@@ -124,7 +124,7 @@ std::optional<TSignedStatement> ParseSignatureFile(std::string_view file, std::s
   if (!IsPlainValue(values[0], kMaxProduct)) return Fail(reason, "the product is not a plain text");
   if (!IsPlainValue(values[1], kMaxStatementVersion)) return Fail(reason, "the version is not a plain text");
   if (!IsDecimal(values[2])) return Fail(reason, "the size is not a decimal number");
-  if (!IsHex64(values[3]) || !IsHex64(values[4])) return Fail(reason, "a SHA-256 is not 64 lower-case hex digits");
+  if (!IsSha256Hex(values[3]) || !IsSha256Hex(values[4])) return Fail(reason, "a SHA-256 is not 64 lower-case hex digits");
   std::optional<std::string> signature = DecodeBase64(values[5]);
   if (!signature || signature->size() != kSignatureSize) return Fail(reason, "the signature is not 64 bytes in base64");
   s.Product = values[0];

@@ -50,6 +50,9 @@ std::string FormatSignatureFile(std::string_view signedBytes, std::string_view s
 // nullopt with the reason (English, for the publisher) when the file is not in the strict form.
 std::optional<TSignedStatement> ParseSignatureFile(std::string_view file, std::string* reason = nullptr);
 
+// Whether the text is a SHA-256 as the statement writes it: 64 lower-case hex digits.
+bool IsSha256Hex(std::string_view text);
+
 // Standard base64 with padding; decoding accepts only the canonical form of exactly that.
 std::string EncodeBase64(std::string_view bytes);
 std::optional<std::string> DecodeBase64(std::string_view text);

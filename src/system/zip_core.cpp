@@ -83,7 +83,7 @@ void ApplyZip64Extra(std::string_view extra, uint32_t usize32, uint32_t csize32,
   }
 }
 
-std::vector<TZipItem> ReadCentralDirectory(TZipSource& source) {
+std::vector<TZipItem> ReadCentralDirectory(TZipSource& source, uint64_t* directoryStart) {
   const int64_t size = source.Size();
   if (size <= 0) Fail(L"Stream read error");
   const uint64_t fileSize = static_cast<uint64_t>(size);
@@ -131,6 +131,7 @@ std::vector<TZipItem> ReadCentralDirectory(TZipSource& source) {
     }
   }
 
+  if (directoryStart) *directoryStart = directoryOffset;
   std::vector<TZipItem> items;
   uint64_t at = directoryOffset;
   for (uint64_t i = 0; i < count; ++i) {
@@ -352,7 +353,9 @@ void JudgeZipEntry(TZipSource& source, TZipItem& item) {
   if (ZipNameIsUnsafe(item.Name)) throw Exception(L"Unsafe path in archive: " + item.Name);
 }
 
-std::vector<TZipItem> ReadZipDirectory(TZipSource& source) { return ReadCentralDirectory(source); }
+std::vector<TZipItem> ReadZipDirectory(TZipSource& source, uint64_t* directoryOffset) {
+  return ReadCentralDirectory(source, directoryOffset);
+}
 
 void ExtractZip(TZipSource& source, TZipOutput& output) {
   // The whole archive is judged before anything is written: an entry that could never be

@@ -61,8 +61,9 @@ class TZipOutput {
 };
 
 // The entries of the central directory, in its order, with their names not yet decoded; raises
-// Exception as extraction would when the directory cannot be read.
-std::vector<TZipItem> ReadZipDirectory(TZipSource& source);
+// Exception as extraction would when the directory cannot be read. directoryOffset, when given,
+// receives where the directory begins.
+std::vector<TZipItem> ReadZipDirectory(TZipSource& source, uint64_t* directoryOffset = nullptr);
 // Reads an entry's local header and decides from it and the central header whether the entry can
 // be written at all: its signature, its method and its name. Fills the name, the local date and
 // time and the data offset; raises Exception as extraction would.

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -48,9 +49,11 @@ void CheckFreeSpace(const std::wstring& folder, const std::vector<TZipItem>& ite
     throw Exception(L"Недостаточно места на диске: нужно " + Mebibytes(needed, true) + L" МБ, свободно " +
                     Mebibytes(free, false) + L" МБ");
 }
-}  // namespace
 
-void ExtractPackage(const std::wstring& archivePath, const std::wstring& destFolder, const TInstallOptions& options) {
+// Opens the archive, undoes an interrupted installation, judges the entries at the offsets of
+// only (every entry when null) together with the names of the others, and installs them.
+void Install(const std::wstring& archivePath, const std::wstring& destFolder, const TInstallOptions& options,
+             const std::vector<uint64_t>* only) {
   TFileStream archive = TFileStream::Open(archivePath, FILE_SHARE_READ);
   TFileSource source(archive);
   const std::wstring product = JoinZipPath(ExpandFileName(destFolder), L"");
@@ -64,8 +67,39 @@ void ExtractPackage(const std::wstring& archivePath, const std::wstring& destFol
   if (FoldFileName(ExtractFilePath(archiveFull)) == FoldFileName(product))
     context.Reserved.push_back(ExtractFileName(archiveFull));
   context.ProductFolderLength = product.size();
-  const std::vector<TZipItem> items = JudgeZipArchive(source, context);
+  if (!only) {
+    const std::vector<TZipItem> items = JudgeZipArchive(source, context);
+    ForceDirectories(product);
+    CheckFreeSpace(product, items, options);
+    InstallZipItems(source, items, product, options);
+    return;
+  }
+  const std::set<uint64_t> wanted(only->begin(), only->end());
+  std::vector<TZipItem> all = ReadZipDirectory(source), picked;
+  for (TZipItem& item : all) {
+    if (wanted.count(item.LocalHeaderOffset)) {
+      JudgeZipEntry(source, item);
+      picked.push_back(item);
+    } else {
+      // Not fetched: its local header is not there, so its name is the directory's.
+      item.Name = DecodeZipName(item.RawName, item.Flags, {});
+      if (ZipNameHasInvalidChars(item.Name)) throw Exception(L"Invalid characters in path");
+      if (ZipNameIsUnsafe(item.Name)) throw Exception(L"Unsafe path in archive: " + item.Name);
+    }
+  }
+  if (picked.size() != wanted.size()) throw Exception(L"Error reading zip file");
+  JudgeZipNames(all, context);
   ForceDirectories(product);
-  CheckFreeSpace(product, items, options);
-  InstallZipItems(source, items, product, options);
+  CheckFreeSpace(product, picked, options);
+  InstallZipItems(source, picked, product, options);
+}
+}  // namespace
+
+void ExtractPackage(const std::wstring& archivePath, const std::wstring& destFolder, const TInstallOptions& options) {
+  Install(archivePath, destFolder, options, nullptr);
+}
+
+void ExtractPackageEntries(const std::wstring& archivePath, const std::wstring& destFolder,
+                           const std::vector<uint64_t>& localHeaderOffsets, const TInstallOptions& options) {
+  Install(archivePath, destFolder, options, &localHeaderOffsets);
 }

@@ -1,7 +1,9 @@
 // Extraction of the release archive into the product folder.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "system/install_transaction.h"
 
@@ -14,3 +16,10 @@ constexpr uint64_t kFreeSpaceMargin = 16 * 1024 * 1024;
 // at any point leaves the folder as it was and is raised with a message naming the file.
 void ExtractPackage(const std::wstring& archivePath, const std::wstring& destFolder,
                     const TInstallOptions& options = {});
+
+// The same for only the entries whose local headers lie at the given offsets, in an archive
+// that may hold nothing but those entries and its directory (the bytes of the others zero).
+// The names of the others are taken from the directory and judged with the rest, so the
+// installation refuses what the whole archive's would; their files are left as they are.
+void ExtractPackageEntries(const std::wstring& archivePath, const std::wstring& destFolder,
+                           const std::vector<uint64_t>& localHeaderOffsets, const TInstallOptions& options = {});

@@ -87,6 +87,25 @@ TEST_F(SignedRelease, SignedReleaseInstallsWithEitherOfTwoKeys) {
   }
 }
 
+TEST_F(SignedRelease, StatementIsAskedAgainAfterPassingFailures) {
+  // The statement is read like every other file of the folder: a passing server error or two
+  // do not refuse the update.
+  for (const char* config : {R"({"file_status":{"Tandrel.zip.sig":503},"times":{"file_status":2}})",
+                             R"({"file_status":{"Tandrel.zip.sig":429},"times":{"file_status":1},"retry_after":1})"}) {
+    SCOPED_TRACE(config);
+    RemoveTree(ProductDir());
+    Install(L"1.0.0.0");
+    StandinReset();
+    StandinConfig(config);
+    auto view = OpenWithKeys(KeyLine(L"test.pub"));
+    view.Press();
+    ASSERT_TRUE(FLauncher.WaitExit(120000)) << EncodeUtf8(view.StatusText());
+    EXPECT_EQ(ReadFileBytes(ProductDir() + L"Tandrel.exe"), ReadFileBytes(FProduct + L"\\Tandrel.exe"));
+    ASSERT_TRUE(WaitStarted());
+    TearDown();
+  }
+}
+
 TEST_F(SignedRelease, RefusalsLeaveTheInstalledProductAlone) {
   const std::string test = KeyLine(L"test.pub"), other = KeyLine(L"other.pub");
   const std::string tampered = TamperedArchive();

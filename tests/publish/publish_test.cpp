@@ -5,10 +5,12 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include "publish/entry_list.h"
 #include "publish/files.h"
 #include "publish/pack.h"
 #include "publish/release_check.h"
@@ -128,7 +130,7 @@ TEST_F(Publish, PackWritesWhatCheckAccepts) {
   EXPECT_EQ(result.Entries, expected.size());
   EXPECT_EQ(result.ArchiveSize, files.Archive->size());
   EXPECT_EQ(result.Sha256, Sha256Hex(*files.Archive));
-  const std::vector<std::string> written = {"Tandrel.zip", "Changes.txt", "version.txt"};
+  const std::vector<std::string> written = {"Tandrel.zip", "Tandrel.zip.files", "Changes.txt", "version.txt"};
   EXPECT_EQ(result.Files, written);
   EXPECT_TRUE(result.Unwritten.empty());
   // The same folder packs into the same bytes, and the staging folder is gone.
@@ -261,9 +263,78 @@ TEST_F(Publish, PackReplacesOutDirOnlyAfterItsCheck) {
   } catch (const Exception& e) {
     const std::string text = e.what();
     EXPECT_NE(text.find("Cannot replace file \"" + (Out() / "version.txt").string() + "\". "), std::string::npos) << text;
-    EXPECT_NE(text.find("(replaced already: Tandrel.zip Changes.txt;"), std::string::npos) << text;
+    EXPECT_NE(text.find("(replaced already: Tandrel.zip Tandrel.zip.files Changes.txt;"), std::string::npos) << text;
   }
   EXPECT_FALSE(fs::exists(FRoot / ".out.pack"));
+}
+
+// The record pack writes beside the archive names every entry where the launcher's reader finds
+// it, with the SHA-256 of exactly the bytes extraction writes; check holds it to the archive.
+TEST_F(Publish, EntryRecordDescribesTheArchiveAndCheckHoldsItToIt) {
+  ASSERT_TRUE(PackRelease(Product(), FRoot / "notes.txt", Out()).Written);
+  const std::string archive = ReadWholeFile(Out() / "Tandrel.zip");
+  const std::string text = ReadWholeFile(Out() / "Tandrel.zip.files");
+  std::string reason;
+  const std::optional<TEntryRecord> record = ParseEntryRecord(text, &reason);
+  ASSERT_TRUE(record) << reason;
+  EXPECT_TRUE(record->Signature.empty());
+  EXPECT_EQ(record->ArchiveSize, archive.size());
+  EXPECT_EQ(Widen(record->ArchiveSha256), Sha256Hex(archive));
+  TMemoryZipSource source(archive);
+  uint64_t directory = 0;
+  std::vector<TZipItem> items = ReadZipDirectory(source, &directory);
+  EXPECT_EQ(record->DirectoryOffset, directory);
+  EXPECT_EQ(RecordMismatch(*record, items), std::nullopt);
+  ASSERT_EQ(record->Entries.size(), 6u);
+  // Each local record lies whole in the archive, and its content's hash is the file's own.
+  const std::map<std::string, std::string> contents = {
+      {"TandrelAI.exe", "ai"}, {"docs/", ""}, {"docs/readme.txt", "read me"}, {"Данные/", ""}, {"Данные/файл.txt", "данные"}};
+  for (const TRecordedEntry& e : record->Entries) {
+    EXPECT_EQ(Widen(e.Sha256), Sha256Hex(archive.substr(e.Offset, e.Length))) << e.Name;
+    if (contents.count(e.Name)) {
+      EXPECT_EQ(Widen(e.ContentSha256), Sha256Hex(contents.at(e.Name))) << e.Name;
+    }
+  }
+  EXPECT_EQ(Widen(record->Entries.back().ContentSha256), Sha256Hex(ReadWholeFile(Product() / "Tandrel.exe")));
+  EXPECT_EQ(Describe(CheckReleaseFolder(Out())), "");
+
+  auto edited = [&](const std::string& from, const std::string& to) {
+    std::string changed = text;
+    const size_t at = changed.find(from);
+    EXPECT_NE(at, std::string::npos) << from;
+    if (at != std::string::npos) changed.replace(at, from.size(), to);
+    return changed;
+  };
+  const TRecordedEntry& readme = record->Entries[2];
+  const std::string readmeContent = readme.ContentSha256;
+  TEntryRecord moved = *record;
+  moved.Entries[2].Offset += 1;
+  moved.Entries[2].Length -= 1;
+  struct Case {
+    const char* name;
+    std::string record;      // empty: the record as packed
+    std::string archive;     // empty: the archive as packed
+    std::string finding;
+  } cases[] = {
+      {"malformed", edited("morvane-files 1", "morvane-files 9"), "", "malformed"},
+      {"content hash of another file", edited(readmeContent, std::string(64, '0')), "",
+       "\"docs/readme.txt\": its content is not what the record says"},
+      {"an entry elsewhere", FormatEntryRecord(moved), "", "\"docs/readme.txt\": its bytes in Tandrel.zip are not where"},
+      {"another name", edited(" docs/readme.txt\n", " docs/README.txt\n"), "", "entry 3 is named \"docs/README.txt\""},
+      // The first entry's time changed: an archive as good, but not the one recorded.
+      {"record of another archive", "", archive.substr(0, 10) + "\x01" + archive.substr(11), "made for another Tandrel.zip"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteWholeFile(Out() / "Tandrel.zip.files", c.record.empty() ? text : c.record);
+    WriteWholeFile(Out() / "Tandrel.zip", c.archive.empty() ? archive : c.archive);
+    const std::string found = Describe(CheckReleaseFolder(Out()));
+    EXPECT_NE(found.find("error: Tandrel.zip.files: " + c.finding), std::string::npos) << found;
+  }
+  // A folder without a record is a release as before: launchers download the whole archive.
+  WriteWholeFile(Out() / "Tandrel.zip", archive);
+  fs::remove(Out() / "Tandrel.zip.files");
+  EXPECT_EQ(Describe(CheckReleaseFolder(Out())), "");
 }
 
 #ifndef _WIN32

@@ -13,9 +13,12 @@
 #include <sys/stat.h>
 #endif
 
+#include "publish/entry_list.h"
 #include "publish/files.h"
+#include "publish/sha256.h"
 #include "publish/pack.h"
 #include "system/errors.h"
+#include "system/entry_record.h"
 #include "system/release_statement.h"
 #include "system/text.h"
 
@@ -166,6 +169,40 @@ TEST_F(Signing, CheckWithTheKeyFindsEveryChangeAfterSigning) {
       EXPECT_NE(found.find(c.finding), std::string::npos) << found;
     }
   }
+}
+
+TEST_F(Signing, EntryRecordIsSignedWithTheStatement) {
+  // The record is signed only when it is the record of this very archive.
+  const fs::path dir = FRoot / "release";
+  fs::create_directories(dir);
+  const std::string archive = "not a zip archive, but signed all the same";
+  WriteFile(dir / "Tandrel.zip", archive);
+  WriteFile(dir / "version.txt", "2.0.0.0");
+  WriteFile(dir / "Changes.txt", "notes");
+  TEntryRecord lined;
+  lined.ArchiveSize = archive.size();
+  lined.ArchiveSha256 = EncodeUtf8(Sha256Hex(archive));
+  lined.DirectoryLength = archive.size();
+  lined.DirectorySha256 = std::string(64, 'b');
+  const std::string lines = FormatEntryRecord(lined);
+  WriteFile(dir / "Tandrel.zip.files", lines);
+  SignReleaseFolder(dir, ReadPrivateKeyFile(kKeys / "test.key"));
+  const auto record = ParseEntryRecord(ReadWholeFile(dir / "Tandrel.zip.files"));
+  ASSERT_TRUE(record);
+  EXPECT_EQ(record->SignedBytes, lines);
+  const std::optional<std::string> point = ParsePublicKeyLine(KeyLine("test.pub"));
+  ASSERT_TRUE(point);
+  EXPECT_TRUE(VerifyStatement(*point, record->SignedBytes, record->Signature));
+  EXPECT_EQ(Describe(CheckEntryRecordSignature(dir, *point)), "");
+  const std::optional<std::string> other = ParsePublicKeyLine(KeyLine("other.pub"));
+  EXPECT_NE(Describe(CheckEntryRecordSignature(dir, *other)).find("error: Tandrel.zip.files: not signed by this key"),
+            std::string::npos);
+  WriteFile(dir / "Tandrel.zip.files", lines);
+  EXPECT_NE(Describe(CheckEntryRecordSignature(dir, *point)).find("warning: Tandrel.zip.files: not signed"),
+            std::string::npos);
+  // A record of another archive is not signed at all.
+  WriteFile(dir / "Tandrel.zip", archive + "!");
+  EXPECT_THROW(SignReleaseFolder(dir, ReadPrivateKeyFile(kKeys / "test.key")), Exception);
 }
 
 }  // namespace

@@ -60,9 +60,10 @@ struct Outcome {
 
 // Start on a job thread while the main thread runs its messages and the queue, as the window
 // does; the reports still queued when Start ends run before the downloader is released.
-Outcome Download(const TRemoteFile& file, int32_t parts) {
+Outcome Download(const TRemoteFile& file, int32_t parts, const std::vector<TPartRange>& only = {}) {
   MainQueue::Initialize();
-  auto* downloader = new TParallelDownloader(file.Link, Target(), parts, file.Size, file.Sha256);
+  auto* downloader = new TParallelDownloader(file.Link, Target(), parts, file.Size, only.empty() ? file.Sha256 : L"");
+  if (!only.empty()) downloader->SetRanges(only);
   Outcome outcome;
   bool offMainThread = false;
   downloader->SetOnProgress([&](void* sender, int64_t downloaded, int64_t total) {
@@ -428,6 +429,63 @@ TEST(DownloaderStandinFailures, WorkerThatCannotStart) {
   EXPECT_FALSE(FileExists(PartPath(2)));
   EXPECT_FALSE(FileExists(PartPath(3)));
   EXPECT_FALSE(FileExists(Target()));
+}
+
+// Some ranges of the file only: each lands at its own offset of a target as large as the file,
+// the rest stays zero, progress runs over the ranges' bytes, and the stand-in serves no more
+// than them. Faults of a range are met as for a part: resumed, asked again, or failed.
+TEST(DownloaderStandinRanges, FetchesOnlyTheRangesAtTheirOffsets) {
+  const size_t size = 3 * 1024 * 1024;
+  const std::string content = Pattern(size);
+  // Six ranges for four connections, so that two wait for a free one.
+  const std::vector<TPartRange> ranges = {{0, 99},         {5000, 5999},     {100000, 300000},
+                                          {1048576, 1048576 + 65535}, {2000000, 2000010}, {size - 22, size - 1}};
+  int64_t wanted = 0;
+  for (const TPartRange& r : ranges) wanted += r.Length();
+  struct Case {
+    const char* name;
+    const char* config;
+    const wchar_t* error;  // nullptr: the ranges arrive
+  } cases[] = {
+      {"plain", "{}", nullptr},
+      {"a range cut once and resumed", R"({"close_once": {"100000": 5000}})", nullptr},
+      {"a range answered 503 twice", R"({"range_status": {"5000": 503}, "times": {"range_status": 2}})", nullptr},
+      {"a host that ignores Range", R"({"ignore_range": true})", L"Ошибка части "},
+      {"a range refused", R"({"range_status": {"2000000": 416}})", L"Ошибка части 4: HTTP 416"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    StandinReset();
+    StandinPutFile(kFolder, L"Tandrel.zip", content);
+    const TRemoteFile file = FindRemoteFile(FolderLink(kFolder), L"Tandrel.zip");
+    StandinConfig(c.config);
+    RemoveLeftovers();
+    const Outcome outcome = Download(file, 4, ranges);
+    int64_t served = 0;
+    for (TLoggedRequest& r : StandinRequests())
+      if (r.method == "GET" && r.path.rfind("/rdisk/", 0) == 0) served += r.bytes;
+    if (c.error) {
+      EXPECT_FALSE(outcome.ok);
+      EXPECT_EQ(outcome.error.rfind(c.error, 0), 0u) << EncodeUtf8(outcome.error);
+      EXPECT_FALSE(FileExists(Target()));
+      continue;
+    }
+    ASSERT_TRUE(outcome.ok) << EncodeUtf8(outcome.error);
+    const std::string target = ReadFileBytes(Target());
+    ASSERT_EQ(target.size(), size);
+    std::string expected(size, '\0');
+    for (const TPartRange& r : ranges)
+      expected.replace(static_cast<size_t>(r.StartByte), static_cast<size_t>(r.Length()),
+                       content.substr(static_cast<size_t>(r.StartByte), static_cast<size_t>(r.Length())));
+    EXPECT_TRUE(target == expected) << "the target is not the ranges at their offsets";
+    for (int i = 0; i < 8; ++i) EXPECT_FALSE(FileExists(PartPath(i))) << i;
+    EXPECT_EQ(outcome.total, wanted);
+    ASSERT_FALSE(outcome.sums.empty());
+    EXPECT_EQ(outcome.sums.back(), wanted);
+    // A cut answer's bytes are served twice at most; nothing outside the ranges is.
+    EXPECT_GE(served, wanted);
+    EXPECT_LE(served, wanted + 5000);
+  }
 }
 
 }  // namespace

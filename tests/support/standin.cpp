@@ -140,6 +140,7 @@ std::vector<TLoggedRequest> StandinRequests() {
     r.path = entry["path"].GetString();
     if (entry.HasMember("host") && entry["host"].IsString()) r.host = entry["host"].GetString();
     if (entry.HasMember("status") && entry["status"].IsInt()) r.status = entry["status"].GetInt();
+    if (entry.HasMember("bytes") && entry["bytes"].IsInt64()) r.bytes = entry["bytes"].GetInt64();
     for (const auto& h : entry["headers"].GetObject()) {
       std::string name = h.name.GetString();
       for (char& c : name) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));

@@ -2,6 +2,7 @@
 // Every call throws std::runtime_error on failure.
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <string>
 #include <string_view>
@@ -22,6 +23,7 @@ struct TLoggedRequest {
   std::string method, path, host;
   std::map<std::string, std::string> headers;  // names in lower case
   int status = 0;  // of the answer; 0 when its head was never sent
+  int64_t bytes = 0;  // body bytes a file answer of the storage host sent
 };
 std::vector<TLoggedRequest> StandinRequests();
 

@@ -137,6 +137,51 @@ TEST_F(ZipExtractTest, OverAnExistingInstallation) {
   EXPECT_EQ(Content(L"settings.ini"), "mine");
 }
 
+// Only some entries of an archive that holds nothing else but its directory (the bytes of the
+// others zero, as an update that fetched only what differs leaves it): those are installed,
+// the others' files are left as they are, and the names of all are judged as a whole
+// installation would judge them.
+TEST_F(ZipExtractTest, OnlyTheGivenEntriesOfASparseArchive) {
+  const std::string full = BuildZip({Entry("a.txt", "new a"), Entry("b/c.txt", "new c", 8), Entry("Tandrel.exe", "new")});
+  TMemoryZipSource source(full);
+  uint64_t directory = 0;
+  const std::vector<TZipItem> items = ReadZipDirectory(source, &directory);
+  ASSERT_EQ(items.size(), 3u);
+  // "a.txt" was not fetched: its local record is zeros.
+  std::string sparse = full;
+  std::fill(sparse.begin(), sparse.begin() + static_cast<std::ptrdiff_t>(items[1].LocalHeaderOffset), '\0');
+  WriteWholeFile(fs::path(FArchive), sparse);
+  auto install = [&](const std::vector<uint64_t>& offsets) {
+    try {
+      ExtractPackageEntries(FArchive, FDest, offsets);
+    } catch (const Exception& e) {
+      return e.Message();
+    }
+    return std::wstring();
+  };
+  fs::create_directories(fs::path(FDest));
+  WriteWholeFile(fs::path(FDest + L"a.txt"), "new a");
+  WriteWholeFile(fs::path(FDest + L"Tandrel.exe"), "old");
+  const std::vector<uint64_t> changed = {items[1].LocalHeaderOffset, items[2].LocalHeaderOffset};
+  ASSERT_EQ(install(changed), L"");
+  EXPECT_EQ(Content(L"a.txt"), "new a");
+  EXPECT_EQ(Content(L"b\\c.txt"), "new c");
+  EXPECT_EQ(Content(L"Tandrel.exe"), "new");
+  EXPECT_FALSE(Exists(FDest + L"morvane-install"));
+
+  // An entry that was not fetched still may not clash with the folder: nothing changes.
+  RemoveTree(FDest);
+  fs::create_directories(fs::path(FDest + L"a.txt"));
+  WriteWholeFile(fs::path(FDest + L"Tandrel.exe"), "old");
+  const std::string before = Snapshot();
+  EXPECT_NE(install(changed), L"");
+  EXPECT_EQ(Snapshot(), before);
+  // An offset where no entry begins, and an entry whose local record is not there.
+  EXPECT_EQ(install({items[1].LocalHeaderOffset + 1}), L"Error reading zip file");
+  EXPECT_EQ(install({items[0].LocalHeaderOffset}), L"Invalid Zip Local Header signature");
+  EXPECT_EQ(Snapshot(), before);
+}
+
 // A file another program holds open is asked again for a while; then the whole installation
 // is undone, the files before it included.
 TEST_F(ZipExtractTest, FileHeldOpenUndoesTheWholeInstallation) {

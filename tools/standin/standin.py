@@ -81,6 +81,9 @@ SWITCHES = {
     "framing": "length",              # "length" | "close" | "chunked": how file GET bodies are delimited
     "trickle_once": {},               # {"part<i>": N}: the first request of that range sends N bytes,
                                       # then one byte every 200 ms
+    "file_status": {},                # {"<file name>": status}: the direct link of that file answers it
+    "damage_at": {},                  # {"<byte offset in the file>": N}: the first N GET answers that carry
+                                      # that byte send it inverted (0: every answer)
 }
 
 
@@ -203,6 +206,17 @@ class Standin:
             if used >= int(limit):
                 return False
             self.used[switch] = used + 1
+            return True
+
+    def damage_now(self, offset, times):
+        """True while the byte at offset is still to be damaged: every time for times 0, else the
+        first times answers that carry it."""
+        with self.lock:
+            key = "damage " + str(offset)
+            used = self.used.get(key, 0)
+            if times and used >= times:
+                return False
+            self.used[key] = used + 1
             return True
 
     def first_time(self, what):
@@ -614,6 +628,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
         cfg = self.cfg
         if cfg.get("download_status") and self.state.spend("download_status"):
             return self.html_error(int(cfg["download_status"]), self.retry_after())
+        name = posixpath.basename(self.file_of_token(token)[1])
+        if name in (cfg.get("file_status") or {}) and self.state.spend("file_status"):
+            return self.html_error(int(cfg["file_status"][name]), self.retry_after())
         if cfg.get("redirect_location_missing"):
             return self.send_body(302, b"", "text/html")
         query = urllib.parse.urlsplit(self.path).query
@@ -755,6 +772,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if trickle is not None:
             trickle_after = int(trickle)
         replaced = bool(cfg.get("replaced")) and start > 0
+        # Bytes of this answer to invert, as offsets into its body.
+        damaged = set()
+        for key, times in (cfg.get("damage_at") or {}).items():
+            at = int(key) - served
+            if 0 <= at < length and self.state.damage_now(int(key), int(times)):
+                damaged.add(at)
         rate = int(cfg.get("rate_limit") or 0)
         framing = cfg.get("framing") or "length"
 
@@ -803,8 +826,16 @@ class Handler(http.server.BaseHTTPRequestHandler):
                     break
                 if replaced:
                     block = bytes(b ^ 0xFF for b in block)
+                hit = [at - sent for at in damaged if sent <= at < sent + len(block)]
+                if hit:
+                    block = bytearray(block)
+                    for at in hit:
+                        block[at] ^= 0xFF
+                    block = bytes(block)
                 write(block)
                 sent += len(block)
+                if self.entry is not None:
+                    self.entry["bytes"] = sent
                 if rate:
                     ahead = sent / rate - (time.monotonic() - began)
                     if ahead > 0:

@@ -317,5 +317,25 @@ class StandinTest(unittest.TestCase):
         head, _, page = raw("bytes=2560-5119", timeout=2).partition(b"\r\n\r\n")
         self.assertEqual(len(page), 100)
 
+    def test_damage_file_status_and_served_bytes(self):
+        url = self.link("big.zip")
+        # Byte 150 inverted in the first two answers that carry it; others and later ones whole.
+        self.config(damage_at={"150": 2})
+        damaged = DATA[:150] + bytes([DATA[150] ^ 0xFF]) + DATA[151:]
+        self.assertEqual(self.follow("GET", url, {"Range": "bytes=100-199"})[1], damaged[100:200])
+        self.assertEqual(self.follow("GET", url, {"Range": "bytes=0-99"})[1], DATA[0:100])
+        self.assertEqual(self.follow("GET", url)[1], damaged)
+        self.assertEqual(self.follow("GET", url, {"Range": "bytes=140-160"})[1], DATA[140:161])
+        # The log counts the body bytes each storage answer sent.
+        _, log = self.request("GET", "/_control/log")
+        sent = [e.get("bytes") for e in json.loads(log) if e["path"].startswith("/rdisk/")]
+        self.assertEqual(sent, [100, 100, len(DATA), 21])
+
+        # One file's direct link answers a status, the first time only; other files are served.
+        self.config(damage_at=None, file_status={"big.zip": 503}, times={"file_status": 1})
+        self.assertEqual(self.follow("GET", url)[0].status, 503)
+        self.assertEqual(self.follow("GET", url)[1], DATA)
+
+
 if __name__ == "__main__":
     unittest.main()
