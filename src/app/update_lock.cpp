@@ -6,6 +6,7 @@
 #include "app/published_version.h"
 #include "system/errors.h"
 #include "system/install_lock.h"
+#include "system/install_transaction.h"
 #include "system/main_queue.h"
 #include "system/win_error.h"
 
@@ -16,13 +17,19 @@ std::unique_ptr<TInstallLock> HeldLock;
 // After the other launcher has finished: the version once more, without stopping anything.
 void CheckAgain(TLauncherWindow& window, const std::wstring& productFolder) {
   if (window.Closed()) return;
-  // Yet another launcher took over meanwhile: wait for that one as well.
-  if (UpdateRunsElsewhere(productFolder)) {
-    WaitForUpdateElsewhere(window, productFolder);
-    return;
-  }
   window.lblStatus.SetText(L"Проверка версии...");
   try {
+    {
+      TInstallLock lock(productFolder);
+      // Yet another launcher took over meanwhile: wait for that one as well.
+      if (!lock.TryAcquire()) {
+        WaitForUpdateElsewhere(window, productFolder);
+        return;
+      }
+      // The other launcher may have been killed in the middle of its installation: what it
+      // left is undone first, as a start would, before the installed version is read.
+      UndoInterruptedInstall(productFolder);
+    }
     switch (CheckPublishedRelease(window)) {
       case TPublishedRelease::Blank:
         window.lblStatus.SetText(L"Не удалось получить версию обновления.");

@@ -1,6 +1,7 @@
 #include "system/install_transaction.h"
 
 #include <cstdlib>
+#include <cwchar>
 #include <optional>
 #include <set>
 
@@ -351,6 +352,19 @@ class TInstallOutput final : public TZipOutput {
     if (GetEnvironmentVariableW(L"MORVANE_TEST_INSTALL_STOP_AT", stopAt, 16) > 0 &&
         std::wcstol(stopAt, nullptr, 10) == FChangeNumber)
       TerminateProcess(GetCurrentProcess(), 3);
+    // ... or holds it there until they let it go: "N:name" sets the event "name.held" at change
+    // N and waits for the event "name.go".
+    wchar_t holdAt[128] = {};
+    if (GetEnvironmentVariableW(L"MORVANE_TEST_INSTALL_HOLD_AT", holdAt, 128) > 0 &&
+        std::wcstol(holdAt, nullptr, 10) == FChangeNumber && std::wcschr(holdAt, L':')) {
+      const std::wstring name = std::wcschr(holdAt, L':') + 1;
+      const Sys::TKernelHandle held(CreateEventW(nullptr, TRUE, FALSE, (name + L".held").c_str()));
+      const Sys::TKernelHandle go(CreateEventW(nullptr, TRUE, FALSE, (name + L".go").c_str()));
+      if (held && go) {
+        SetEvent(held.Get());
+        WaitForSingleObject(go.Get(), INFINITE);
+      }
+    }
 #endif
   }
 
