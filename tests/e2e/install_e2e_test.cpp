@@ -200,6 +200,8 @@ TEST_F(Installation, NormalAndSilentStartsDuringAnothersInstallation) {
 
   TProcess silent = RunAgain(L"Morvane.exe", L"-checkmorvane");
   ASSERT_TRUE(silent.WaitExit(60000));
+  EXPECT_TRUE(PathExists(ProductDir() + L"morvane-install\\record.txt"));
+  EXPECT_TRUE(NewProgramInstalled());
   EXPECT_FALSE(PathExists(ProductDir() + L"morvane_old.exe"));
   EXPECT_TRUE(FLauncher.Running());
 
