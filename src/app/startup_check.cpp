@@ -8,6 +8,8 @@
 #include "app/paths.h"
 #include "app/published_version.h"
 #include "app/signed_release.h"
+#include "app/update_lock.h"
+#include "system/install_lock.h"
 #include "system/install_transaction.h"
 #include "system/processes.h"
 #include "system/win_error.h"
@@ -19,6 +21,14 @@ TStartupDecision RunStartupCheck(TLauncherWindow& window) {
   window.sImage1.SetAlignClient(false);
   window.Realign();
 
+  // Another launcher updates the product now: the check ends unseen, stops nothing and starts
+  // no copy.
+  const std::wstring productFolder = LocalAppDataBase() + Names::ProductFolder;
+  if (UpdateRunsElsewhere(productFolder)) {
+    window.Close();
+    return TStartupDecision::Closed;
+  }
+
   const TPublishedRelease release = CheckPublishedRelease(window);
   if (release == TPublishedRelease::Blank) {
     window.lblStatus.SetText(L"Не удалось получить версию обновления.");
@@ -28,6 +38,8 @@ TStartupDecision RunStartupCheck(TLauncherWindow& window) {
 
   if (release == TPublishedRelease::Newer) {
     if (runsAsLauncher) {
+      // The check took a while: one that began meanwhile still keeps its folder to itself.
+      if (UpdateRunsElsewhere(productFolder)) return TStartupDecision::StayHidden;
       const std::wstring copy = LocalAppDataBase() + Names::RelaunchedCopyPath;
       if (!CopyFileW(OwnExePath().c_str(), copy.c_str(), FALSE)) return TStartupDecision::StayHidden;
       ShellExecuteW(nullptr, L"open", copy.c_str(), Switches::RelaunchParams, nullptr, SW_SHOWNORMAL);
@@ -50,14 +62,24 @@ TStartupDecision RunStartupCheck(TLauncherWindow& window) {
 
   // Current or newer: the launcher started as "Morvane.exe" ends every instance of that name,
   // its own process among them.
-  if (IsProcessRunning(Names::LauncherExe) && runsAsLauncher) KillProcessByName(Names::LauncherExe);
+  // Held while it stops them, so that no launcher is stopped in the middle of an update; when
+  // another one updates, nothing is stopped.
+  if (IsProcessRunning(Names::LauncherExe) && runsAsLauncher && TakeUpdateLock(productFolder)) {
+    KillProcessByName(Names::LauncherExe);
+    ReleaseUpdateLock();
+  }
   window.Close();
   return TStartupDecision::Closed;
 }
 
 void UndoInterruptedInstallAtStart() {
   try {
-    UndoInterruptedInstall(LocalAppDataBase() + Names::ProductFolder);
+    const std::wstring productFolder = LocalAppDataBase() + Names::ProductFolder;
+    // A launcher that installs at this moment owns the record: it is left alone, and this
+    // start does not wait for it.
+    TInstallLock lock(productFolder);
+    if (!lock.TryAcquire()) return;
+    UndoInterruptedInstall(productFolder);
   } catch (...) {
     DebugReportCurrentException(L"undo of an interrupted installation");
   }

@@ -18,6 +18,7 @@ TStartupDecision RunStartupCheck(TLauncherWindow& window);
 
 // Undoes an installation that a killed run or a lost power left half done in the product
 // folder (or finishes the clean-up of one that had completed). The entry calls it first, in
-// either mode, before anything else touches the product folder. A change that cannot be undone
-// now stays recorded for the next start or the next installation.
+// either mode, before anything else touches the product folder. While another launcher holds
+// the folder's installation lock the record is its own and stays untouched. A change that
+// cannot be undone now stays recorded for the next start or the next installation.
 void UndoInterruptedInstallAtStart();

@@ -12,6 +12,7 @@
 #include "app/paths.h"
 #include "app/published_version.h"
 #include "app/signed_release.h"
+#include "app/update_lock.h"
 #include "release/downloader.h"
 #include "release/release_folder.h"
 #include "system/errors.h"
@@ -64,6 +65,20 @@ void RunUpdateCommand(TLauncherWindow& window) {
   window.btnUpdate.SetEnabled(false);
   if (IsWindows64()) PackageFileName = Names::ReleaseArchive;
 
+  // Another launcher updates the product: this one stops nothing and downloads nothing, and
+  // checks again once that one has finished. The lock stays from here to the end of the job.
+  const std::wstring productFolder = LocalAppDataBase() + Names::ProductFolder;
+  try {
+    if (!TakeUpdateLock(productFolder)) {
+      WaitForUpdateElsewhere(window, productFolder);
+      return;
+    }
+  } catch (...) {
+    window.btnUpdate.SetEnabled(true);
+    window.lblStatus.SetText(L"Ошибка: " + CurrentExceptionText());
+    return;
+  }
+
   // A launcher running under another name (the relaunched copy) stops every "Morvane.exe". The
   // lookup ignores letter case, so a launcher named, say, "morvane.EXE" finds itself: it stops
   // the others and never itself.
@@ -82,22 +97,26 @@ void RunUpdateCommand(TLauncherWindow& window) {
   try {
     switch (CheckPublishedRelease(window)) {
       case TPublishedRelease::Blank:
+        ReleaseUpdateLock();
         window.lblStatus.SetText(L"Не удалось получить версию обновления.");
         return;
       case TPublishedRelease::Newer:
         StartUpdateJob(window, PublicFolderLink(), PackageFileName);
         return;
       case TPublishedRelease::NotNewer:
+        ReleaseUpdateLock();
         window.btnUpdate.SetEnabled(true);
         window.lblStatus.SetText(L"Актуальная версия уже установлена");
         window.ProgressBar.SetVisible(false);
         return;
     }
   } catch (const EReleaseRefused& refusal) {
+    ReleaseUpdateLock();
     // Nothing was downloaded; as after a failed download, the button stays disabled.
     window.lblStatus.SetText(L"Ошибка загрузки: " + refusal.Message());
     window.ProgressBar.SetVisible(false);
   } catch (...) {
+    ReleaseUpdateLock();
     window.btnUpdate.SetEnabled(true);
     window.lblStatus.SetText(L"Ошибка: " + CurrentExceptionText());
   }
@@ -108,6 +127,8 @@ void StartUpdateJob(TLauncherWindow& window, const std::wstring& folderLink, con
   job->Window = &window;
 
   InstallDir = LocalAppDataBase() + Names::ProductFolder;
+  // Only the launcher that holds the lock writes the archive and its part files.
+  if (!TakeUpdateLock(InstallDir)) throw Exception(kUpdateRunsElsewhere);
   if (!DirectoryExists(InstallDir)) ForceDirectories(InstallDir);
   PackagePath = InstallDir + Names::UpdateArchive;
   // The listing also publishes the archive's size and SHA-256, which the download checks.
@@ -143,6 +164,8 @@ void StartUpdateJob(TLauncherWindow& window, const std::wstring& folderLink, con
       Complete(*job);
       job->Downloader.reset();
       job->EntryDownloader.reset();
+      // The installation has ended, well or not: other launchers may update from here on.
+      ReleaseUpdateLock();
     });
   }).detach();
 }

@@ -40,6 +40,8 @@ std::optional<std::wstring> Explain(const std::wstring& name) {
   });
   if (bad != name.end()) return L"it holds " + CharacterText(*bad) + L", which Windows does not allow in a file name";
   if (name.empty()) return std::wstring(L"the name is empty");
+  if (HasUnpairedSurrogate(name))
+    return std::wstring(L"it holds half of a UTF-16 surrogate pair, which no UTF-8 text can keep");
   if (name.front() == L'\\') return std::wstring(L"it begins with \"\\\": it would be written outside the product folder");
   if (name.find(L':') != std::wstring::npos)
     return std::wstring(L"it holds \":\", which Windows reads as a drive or a hidden data stream");

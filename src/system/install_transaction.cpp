@@ -1,18 +1,23 @@
 #include "system/install_transaction.h"
 
 #include <cstdlib>
+#include <cwchar>
 #include <optional>
 #include <set>
 
 #include "system/errors.h"
 #include "system/file_stream.h"
 #include "system/handles.h"
+#include "system/install_lock.h"
 #include "system/text.h"
 #include "system/win_error.h"
 
 namespace {
 constexpr wchar_t kRecordName[] = L"record.txt";
 constexpr wchar_t kDoneName[] = L"done.txt";
+// The record while it is written: renamed to kRecordName, complete and flushed, before the
+// first change, so a record under its own name is never a torn one.
+constexpr wchar_t kNewRecordName[] = L"record.new";
 constexpr char kRecordHeader[] = "morvane install record 1";
 constexpr char kRecordEnd[] = "end";
 // A file held open by a scanner, an indexer or a sync client is asked again for about 2 s.
@@ -107,28 +112,141 @@ std::vector<std::string> SplitOn(const std::string& text, char separator) {
   }
 }
 
-// The changes of a complete record; nullopt when the record was not written to its end, in
-// which case no change had been made yet.
-std::optional<std::vector<TChange>> ParseRecord(const std::string& text) {
+[[noreturn]] void RecordDamaged(const std::wstring& record, const std::wstring& why) {
+  throw Exception(L"The installation's record \"" + record + L"\" cannot be used (" + why +
+                  L"); nothing was undone and every file it keeps stays in its folder");
+}
+
+std::wstring RecordName(const std::string& field, const std::wstring& record) {
+  std::optional<std::wstring> name = DecodeUtf8Strict(field);
+  if (!name) RecordDamaged(record, L"a name that is not UTF-8");
+  return std::move(*name);
+}
+
+bool AllDigits(const std::string& text) {
+  return !text.empty() && text.size() <= 10 && text.find_first_not_of("0123456789") == std::string::npos;
+}
+
+// The changes of a record as the installation wrote it. Anything else (a torn or appended
+// line, a field too many, a name that is not UTF-8) raises: such a record may belong to an
+// installation that had already changed files.
+std::vector<TChange> ParseRecord(const std::string& text, const std::wstring& record) {
   std::vector<std::string> lines = SplitOn(text, '\n');
-  if (!lines.empty() && lines.back().empty()) lines.pop_back();
-  if (lines.size() < 2 || lines.front() != kRecordHeader || lines.back() != kRecordEnd) return std::nullopt;
+  if (lines.empty() || !lines.back().empty()) RecordDamaged(record, L"it does not end with a line");
+  lines.pop_back();
+  if (lines.size() < 2 || lines.front() != kRecordHeader || lines.back() != kRecordEnd)
+    RecordDamaged(record, L"it does not begin and end as a record does");
   std::vector<TChange> changes;
   for (size_t i = 1; i + 1 < lines.size(); ++i) {
     const std::vector<std::string> f = SplitOn(lines[i], '\t');
     TChange c;
     c.IsFolder = f[0] == "D";
-    if ((c.IsFolder && f.size() != 2) || (!c.IsFolder && (f[0] != "F" || f.size() != 6))) return std::nullopt;
-    c.Name = DecodeUtf8Lenient(f[1]);
+    if ((c.IsFolder && f.size() != 2) || (!c.IsFolder && (f[0] != "F" || f.size() != 6)))
+      RecordDamaged(record, L"line " + std::to_wstring(i + 1) + L" is not a change");
+    c.Name = RecordName(f[1], record);
     if (!c.IsFolder) {
-      c.Temporary = DecodeUtf8Lenient(f[2]);
-      c.Aside = DecodeUtf8Lenient(f[3]);
+      c.Temporary = RecordName(f[2], record);
+      c.Aside = RecordName(f[3], record);
+      if (!AllDigits(f[4])) RecordDamaged(record, L"line " + std::to_wstring(i + 1) + L" is not a change");
       c.Attributes = static_cast<DWORD>(std::strtoul(f[4].c_str(), nullptr, 10));
-      c.Original = DecodeUtf8Lenient(f[5]);
+      c.Original = RecordName(f[5], record);
     }
     changes.push_back(std::move(c));
   }
   return changes;
+}
+
+// The short (8.3) name of the work folder where the volume makes them, else empty.
+std::wstring ShortWorkName(const std::wstring& work) {
+  wchar_t buffer[MAX_PATH + 1] = {};
+  const DWORD n = GetShortPathNameW(work.c_str(), buffer, MAX_PATH + 1);
+  if (n == 0 || n > MAX_PATH) return {};
+  std::wstring path(buffer, n);
+  while (!path.empty() && path.back() == L'\\') path.pop_back();
+  const std::wstring name = path.substr(path.find_last_of(L'\\') + 1);
+  return FoldFileName(name) == FoldFileName(kInstallWorkFolder) ? std::wstring() : name;
+}
+
+// The names no change may begin with: the work folder, also by its short name.
+TZipJudgeContext ReservedContext(const std::wstring& work) {
+  TZipJudgeContext context;
+  context.Reserved = {kInstallWorkFolder};
+  const std::wstring shortName = ShortWorkName(work);
+  if (!shortName.empty()) context.Reserved.push_back(shortName);
+  return context;
+}
+
+// A name relative to the product folder as the judge of the archive's entries takes it; "" when
+// it passes, else the reason.
+std::wstring JudgedName(const std::wstring& name, const TZipJudgeContext& context) {
+  if (name.find(L'/') != std::wstring::npos) return L"Unsafe path: " + name;
+  TZipItem item;
+  item.Name = name;
+  try {
+    JudgeZipNames({item}, context);
+  } catch (const Exception& e) {
+    return e.Message();
+  }
+  return {};
+}
+
+bool SameFolder(const std::wstring& a, const std::wstring& b) {
+  return FoldFileName(ExtractFilePath(a)) == FoldFileName(ExtractFilePath(b));
+}
+
+bool TemporaryShape(const std::wstring& name) {
+  const std::wstring file = name.substr(ExtractFilePath(name).size());
+  if (file.size() != 11 || file.compare(0, 3, L"~mv") != 0 || file.compare(7, 4, L".tmp") != 0) return false;
+  for (size_t i = 3; i < 7; ++i)
+    if (!((file[i] >= L'0' && file[i] <= L'9') || (file[i] >= L'a' && file[i] <= L'z'))) return false;
+  return true;
+}
+
+// Every name of the record lies inside the product folder, out of the work folder, as the
+// installation makes them: a temporary and a replaced file's spelling in the entry's own
+// folder, a saved file named by its change's number alone.
+void CheckRecordNames(const std::vector<TChange>& changes, const std::wstring& work, const std::wstring& record) {
+  const TZipJudgeContext context = ReservedContext(work);
+  for (size_t i = 0; i < changes.size(); ++i) {
+    const TChange& c = changes[i];
+    std::wstring why = JudgedName(c.Name, context);
+    if (why.empty() && !c.IsFolder) {
+      why = JudgedName(c.Temporary, context);
+      if (why.empty() && (!SameFolder(c.Temporary, c.Name) || !TemporaryShape(c.Temporary)))
+        why = L"not a temporary name of the installation: " + c.Temporary;
+      if (why.empty() && !c.Aside.empty() && c.Aside != std::to_wstring(i))
+        why = L"not the number of its change: " + c.Aside;
+      if (why.empty() && !c.Original.empty()) {
+        why = JudgedName(c.Original, context);
+        if (why.empty() && !SameFolder(c.Original, c.Name)) why = L"not in the folder of its entry: " + c.Original;
+      }
+    }
+    if (!why.empty()) RecordDamaged(record, why);
+  }
+}
+
+// Refuses a work folder that is a link to another place (a junction, a symbolic link).
+void RefuseLinkedWorkFolder(const std::wstring& work) {
+  const DWORD attributes = GetFileAttributesW(work.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+    throw Exception(L"The installation's folder \"" + work +
+                    L"\" is a link to another place; nothing was undone and nothing in it was touched");
+}
+
+// Refuses a work folder that the undo must not act in: a link, or one that holds anything but
+// the given names (folded as Windows compares names).
+void CheckWorkFolder(const std::wstring& work, const std::set<std::wstring>& explained) {
+  RefuseLinkedWorkFolder(work);
+  WIN32_FIND_DATAW data{};
+  const Sys::TFindHandle find(FindFirstFileW((work + L"*").c_str(), &data));
+  if (!find) return;
+  do {
+    const std::wstring name = data.cFileName;
+    if (name == L"." || name == L"..") continue;
+    if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !explained.count(FoldFileName(name)))
+      throw Exception(L"The installation's folder \"" + work + L"\" holds \"" + name +
+                      L"\", which its record does not explain; nothing was undone and every file in it stays");
+  } while (FindNextFileW(find.Get(), &data));
 }
 
 std::string ReadRecordFile(const std::wstring& path) {
@@ -137,8 +255,8 @@ std::string ReadRecordFile(const std::wstring& path) {
     TFileStream file = TFileStream::Open(path, FILE_SHARE_READ);
     text.resize(static_cast<size_t>(file.Size()));
     text.resize(file.Read(text.data(), text.size()));
-  } catch (const Exception&) {
-    text.clear();
+  } catch (const Exception& e) {
+    RecordDamaged(path, L"it cannot be read: " + e.Message());
   }
   return text;
 }
@@ -154,16 +272,31 @@ void WriteRecordFile(const std::wstring& path, const std::string& text) {
     RaiseFileError(L"write", path, GetLastError());
 }
 
-// Deletes the work folder with what it holds (the record, files moved aside).
+// Deletes the work folder with what it holds (the record, files moved aside): the saved files
+// first and the record last, so that a file that cannot be deleted now stays explained by the
+// record for the next start. Raises the first failure.
 void RemoveWorkFolder(const std::wstring& work, const TInstallOptions& options) {
+  std::vector<std::wstring> records, files;
   WIN32_FIND_DATAW data{};
-  const Sys::TFindHandle find(FindFirstFileW((work + L"*").c_str(), &data));
-  if (find) {
-    do {
-      if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) DeleteAnyFile(work + data.cFileName, options);
-    } while (FindNextFileW(find.Get(), &data));
+  {
+    const Sys::TFindHandle find(FindFirstFileW((work + L"*").c_str(), &data));
+    if (find) {
+      do {
+        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+        const std::wstring folded = FoldFileName(data.cFileName);
+        const bool record = folded == FoldFileName(kRecordName) || folded == FoldFileName(kDoneName) ||
+                            folded == FoldFileName(kNewRecordName);
+        (record ? records : files).push_back(work + data.cFileName);
+      } while (FindNextFileW(find.Get(), &data));
+    }
   }
-  RemoveDirectoryW(work.c_str());
+  files.insert(files.end(), records.begin(), records.end());
+  for (const std::wstring& file : files)
+    if (const DWORD code = DeleteAnyFile(file, options)) RaiseFileError(L"delete", file, code);
+  if (!RemoveDirectoryW(work.c_str()) && PathPresent(work)) {
+    const DWORD code = GetLastError();
+    throw Exception(L"Cannot delete folder \"" + work + L"\". " + SysErrorMessage(code));
+  }
 }
 
 // Puts every recorded change back, the last first. Each step looks at what is on disk, so the
@@ -222,16 +355,36 @@ class TInstallOutput final : public TZipOutput {
   void CloseOpenFile() { FFile.reset(); }
 
   void Begin() {
-    if (!CreateDirectoryW(FWork.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
-      RaiseFileError(L"create", FWork, GetLastError());
-    WriteRecordFile(FWork + kRecordName, RecordText(FChanges));
+    // A folder of its own, made now: nothing left by an earlier run can count as this one's.
+    if (!CreateDirectoryW(FWork.c_str(), nullptr)) {
+      const DWORD code = GetLastError();
+      RaiseFileError(L"create", FWork, code);
+    }
+    FCreated = true;
+    CheckWorkFolder(FWork, {});
+    // Where the volume makes short names, the work folder has one that no entry may use.
+    const std::wstring shortName = FoldFileName(ShortWorkName(FWork));
+    if (!shortName.empty())
+      for (const TChange& c : FChanges)
+        if (FoldFileName(c.Name.substr(0, c.Name.find(L'\\'))) == shortName)
+          throw Exception(L"Name reserved for the installation in archive: " + c.Name);
+    WriteRecordFile(FWork + kNewRecordName, RecordText(FChanges));
+    const DWORD code = MoveFileRetrying(FWork + kNewRecordName, FWork + kRecordName, FWork + kRecordName, FOptions);
+    if (code != 0) RaiseFileError(L"rename", FWork + kNewRecordName, code);
   }
+  // Whether Begin made the work folder (and so may take it away again).
+  bool CreatedWorkFolder() const { return FCreated; }
 
   void Commit() {
     // From here a restart finishes the clean-up instead of undoing.
     const DWORD code = MoveFileRetrying(FWork + kRecordName, FWork + kDoneName, FWork + kRecordName, FOptions);
     if (code != 0) RaiseFileError(L"rename", FWork + kRecordName, code);
-    RemoveWorkFolder(FWork, FOptions);
+    try {
+      RemoveWorkFolder(FWork, FOptions);
+    } catch (const Exception&) {
+      // Installed all the same: done.txt still explains what stays, and the next start or
+      // installation finishes the clean-up.
+    }
   }
 
   void MakeFolder(const TZipItem&) override {
@@ -241,9 +394,11 @@ class TInstallOutput final : public TZipOutput {
       const std::wstring folder = JoinZipPath(FProduct, FChanges[index].Name);
       FTarget = folder;
       Change();
-      if (!CreateDirectoryW(folder.c_str(), nullptr) && !DirectoryExists(folder)) {
+      if (!CreateDirectoryW(folder.c_str(), nullptr)) {
+        // The reason of the creation itself, not of the look that follows.
         const DWORD code = GetLastError();
-        throw Exception(L"Cannot create folder \"" + folder + L"\". " + SysErrorMessage(code));
+        if (!DirectoryExists(folder))
+          throw Exception(L"Cannot create folder \"" + folder + L"\". " + SysErrorMessage(code));
       }
     }
     if (plan.File) FCurrent = &FChanges[*plan.File];
@@ -351,6 +506,19 @@ class TInstallOutput final : public TZipOutput {
     if (GetEnvironmentVariableW(L"MORVANE_TEST_INSTALL_STOP_AT", stopAt, 16) > 0 &&
         std::wcstol(stopAt, nullptr, 10) == FChangeNumber)
       TerminateProcess(GetCurrentProcess(), 3);
+    // ... or holds it there until they let it go: "N:name" sets the event "name.held" at change
+    // N and waits for the event "name.go".
+    wchar_t holdAt[128] = {};
+    if (GetEnvironmentVariableW(L"MORVANE_TEST_INSTALL_HOLD_AT", holdAt, 128) > 0 &&
+        std::wcstol(holdAt, nullptr, 10) == FChangeNumber && std::wcschr(holdAt, L':')) {
+      const std::wstring name = std::wcschr(holdAt, L':') + 1;
+      const Sys::TKernelHandle held(CreateEventW(nullptr, TRUE, FALSE, (name + L".held").c_str()));
+      const Sys::TKernelHandle go(CreateEventW(nullptr, TRUE, FALSE, (name + L".go").c_str()));
+      if (held && go) {
+        SetEvent(held.Get());
+        WaitForSingleObject(go.Get(), INFINITE);
+      }
+    }
 #endif
   }
 
@@ -371,6 +539,7 @@ class TInstallOutput final : public TZipOutput {
   std::wstring FTarget;
   std::optional<TFileStream> FFile;
   int FChangeNumber = 0;
+  bool FCreated = false;
 };
 
 void ListInto(const std::wstring& productFolder, const std::wstring& relative, std::vector<TExistingName>& out) {
@@ -395,15 +564,37 @@ std::vector<TExistingName> ListProductFolder(const std::wstring& productFolder) 
   return names;
 }
 
+namespace {
+// The folder's installation lock for the length of one call; taken again by the thread that
+// holds it already (the launcher's main thread) at no cost. Another thread or process that
+// holds it means another installation of the same folder runs now.
+class TInstallScope {
+ public:
+  explicit TInstallScope(const std::wstring& product) : FLock(product) {
+    if (!FLock.TryAcquire())
+      throw Exception(L"Another installation into \"" + product + L"\" is running; nothing was changed");
+  }
+
+ private:
+  TInstallLock FLock;
+};
+}  // namespace
+
 void InstallZipItems(TZipSource& source, const std::vector<TZipItem>& items, const std::wstring& productFolder,
                      const TInstallOptions& options) {
   const std::wstring product = JoinZipPath(productFolder, L"");
+  const TInstallScope scope(product);
   TInstallOutput output(product, items, options);
   try {
     output.Begin();
   } catch (...) {
-    // Nothing changed yet: only the record's own folder goes.
-    RemoveWorkFolder(WorkFolder(product), options);
+    // Nothing changed yet: only the record's own folder goes, and only when this run made it.
+    if (output.CreatedWorkFolder()) {
+      try {
+        RemoveWorkFolder(WorkFolder(product), options);
+      } catch (const Exception&) {
+      }
+    }
     throw;
   }
   try {
@@ -429,10 +620,27 @@ void UndoInterruptedInstall(const std::wstring& productFolder) {
   const std::wstring product = JoinZipPath(productFolder, L"");
   const std::wstring work = WorkFolder(product);
   if (!DirectoryExists(work)) return;
+  const TInstallScope scope(product);
   const TInstallOptions options;
-  if (!FileExists(work + kDoneName)) {
-    const std::optional<std::vector<TChange>> changes = ParseRecord(ReadRecordFile(work + kRecordName));
-    if (changes) UndoChanges(product, *changes, options);
+  RefuseLinkedWorkFolder(work);  // before anything in it is read
+  const bool done = FileExists(work + kDoneName), recorded = FileExists(work + kRecordName);
+  if (!done && !recorded) {
+    // Killed while it wrote its record, before the first change: only that may be there.
+    CheckWorkFolder(work, {FoldFileName(kNewRecordName)});
+    RemoveWorkFolder(work, options);
+    return;
   }
+  if (done && recorded)
+    throw Exception(L"The installation's folder \"" + work +
+                    L"\" holds both a record and the mark of a finished installation; nothing was undone");
+  const std::wstring record = work + (done ? kDoneName : kRecordName);
+  const std::vector<TChange> changes = ParseRecord(ReadRecordFile(record), record);
+  CheckRecordNames(changes, work, record);
+  std::set<std::wstring> explained = {FoldFileName(done ? kDoneName : kRecordName)};
+  for (const TChange& c : changes)
+    if (!c.Aside.empty()) explained.insert(FoldFileName(c.Aside));
+  CheckWorkFolder(work, explained);
+  // A finished installation only leaves its clean-up; an unfinished one is put back first.
+  if (!done) UndoChanges(product, changes, options);
   RemoveWorkFolder(work, options);
 }

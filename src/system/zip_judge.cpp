@@ -35,6 +35,9 @@ class TNameJudge {
     if (item.Flags & 0x0001) Refuse(L"Encrypted entry in archive", name);
     if (ZipNameHasInvalidChars(name)) throw Exception(L"Invalid characters in path");
     if (ZipNameIsUnsafe(name)) Refuse(L"Unsafe path in archive", name);
+    // The installation's record keeps names as UTF-8, which has no form for half a pair: such a
+    // name would come back as another one.
+    if (HasUnpairedSurrogate(name)) Refuse(L"Name with an unpaired surrogate in archive", name);
 
     const bool isFolder = item.IsFolder();
     // Windows drops "." segments from a path ("./readme.txt" is "readme.txt"); the name judged
@@ -105,6 +108,18 @@ class TNameJudge {
   std::unordered_map<std::wstring, TSeenName> FSeen;
 };
 }  // namespace
+
+bool HasUnpairedSurrogate(const std::wstring& name) {
+  for (size_t i = 0; i < name.size(); ++i) {
+    const wchar_t c = name[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < name.size() && name[i + 1] >= 0xDC00 && name[i + 1] <= 0xDFFF) {
+      ++i;
+      continue;
+    }
+    if (c >= 0xD800 && c <= 0xDFFF) return true;
+  }
+  return false;
+}
 
 wchar_t FoldFileNameChar(wchar_t c) {
   const uint32_t u = static_cast<uint32_t>(c);

@@ -42,6 +42,10 @@ constexpr size_t kTemporaryNameLength = 11;
 wchar_t FoldFileNameChar(wchar_t c);
 std::wstring FoldFileName(const std::wstring& name);
 
+// Whether a name holds half of a UTF-16 surrogate pair (a high one not followed by a low one,
+// or a low one on its own), which UTF-8 cannot keep.
+bool HasUnpairedSurrogate(const std::wstring& name);
+
 // Judges decoded entries against the rules for names Windows cannot write, case-insensitive
 // collisions, file/folder clashes (inside the archive and against context.Existing), encrypted
 // entries and path lengths. Raises Exception with the reason and the entry's name.

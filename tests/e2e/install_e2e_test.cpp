@@ -1,9 +1,11 @@
 // The installation end to end: a launcher killed in the middle of it, a read-only file of the
-// installed product, and which processes the button stops.
+// installed product, which processes the button stops, and launchers that meet while one of
+// them updates.
 #include <string>
 #include <vector>
 
 #include "launcher_fixture.h"
+#include "system/handles.h"
 
 namespace {
 
@@ -64,6 +66,31 @@ class Installation : public Launcher {
     }
     return true;
   }
+
+  // The events by which a launcher started with Hold() stops at a change of its installation,
+  // as a slow disk would keep it there, and goes on when Release() says so.
+  std::pair<std::wstring, std::wstring> Hold(int change) {
+    const std::wstring name = L"Local\\morvane-e2e-" + FName + L"-" + std::to_wstring(GetCurrentProcessId());
+    FHeld.Reset(CreateEventW(nullptr, TRUE, FALSE, (name + L".held").c_str()));
+    FGo.Reset(CreateEventW(nullptr, TRUE, FALSE, (name + L".go").c_str()));
+    return {L"MORVANE_TEST_INSTALL_HOLD_AT", std::to_wstring(change) + L":" + name};
+  }
+  bool WaitHeld() const {
+    return WaitUntil([&] { return WaitForSingleObject(FHeld.Get(), 0) == WAIT_OBJECT_0; }, 120000);
+  }
+  void Release() const { SetEvent(FGo.Get()); }
+
+  void TearDown() override {
+    if (FGo) Release();
+    Launcher::TearDown();
+  }
+
+  // The new release's program is in place.
+  bool NewProgramInstalled() const {
+    return ReadFileBytes(ProductDir() + L"Tandrel.exe") == ReadFileBytes(kSample + L"\\product-2.0.0.0\\Tandrel.exe");
+  }
+
+  Sys::TKernelHandle FHeld, FGo;
 };
 
 TEST_F(Installation, KilledInstallationIsUndoneAtTheNextStartInEitherMode) {
@@ -147,6 +174,132 @@ TEST_F(Installation, ProductStartedDuringTheDownloadIsStoppedBeforeExtraction) {
   ASSERT_TRUE(FLauncher.WaitExit(120000));
   EXPECT_TRUE(FOther.WaitExit(10000));
   EXPECT_EQ(ReadFileBytes(ProductDir() + L"Tandrel.exe"), ReadFileBytes(kSample + L"\\product-2.0.0.0\\Tandrel.exe"));
+}
+
+// Two launchers pressed at once: one downloads and installs, the other downloads nothing, says
+// no error and ends up telling that the current version is installed.
+TEST_F(Installation, TwoLaunchersPressedTogetherInstallOnce) {
+  InstallOldProduct();
+  StandinConfig("{\"rate_limit\":200000}");
+  FLauncher = Run(L"Morvane.exe");
+  FOther = RunAgain(L"Morvane.exe");
+  const TWindowView first = WindowOf(FLauncher), second = WindowOf(FOther);
+  first.Press();
+  second.Press();
+  ASSERT_TRUE(WaitUntil([&] { return !FLauncher.Running() || !FOther.Running(); }, 180000));
+  const TWindowView& left = FLauncher.Running() ? first : second;
+  EXPECT_TRUE(WaitStatus(left, L"Актуальная версия уже установлена")) << EncodeUtf8(left.StatusText());
+  EXPECT_TRUE(left.ButtonEnabled());
+  EXPECT_TRUE(NewProgramInstalled());
+  EXPECT_EQ(StorageRanges().size(), 4u);
+  EXPECT_FALSE(PathExists(ProductDir() + L"Update.zip"));
+  EXPECT_FALSE(PathExists(ProductDir() + L"morvane-install"));
+}
+
+// A launcher opened in either mode while another one installs leaves its work alone: the
+// start-up undo passes the record over, the silent check ends unseen without a copy or a
+// stopped launcher, and the window says that the update runs elsewhere, then that the product
+// is current once the other has finished.
+TEST_F(Installation, NormalAndSilentStartsDuringAnothersInstallation) {
+  InstallOldProduct();
+  FLauncher = Run(L"Morvane.exe", L"", L"", {Hold(5)});
+  WindowOf(FLauncher).Press();
+  ASSERT_TRUE(WaitHeld());
+  ASSERT_TRUE(PathExists(ProductDir() + L"morvane-install\\record.txt"));
+  ASSERT_TRUE(NewProgramInstalled());
+
+  TProcess silent = RunAgain(L"Morvane.exe", L"-checkmorvane");
+  ASSERT_TRUE(silent.WaitExit(60000));
+  EXPECT_TRUE(PathExists(ProductDir() + L"morvane-install\\record.txt"));
+  EXPECT_TRUE(NewProgramInstalled());
+  EXPECT_FALSE(PathExists(ProductDir() + L"morvane_old.exe"));
+  EXPECT_TRUE(FLauncher.Running());
+
+  FOther = RunAgain(L"Morvane.exe");
+  const TWindowView second = WindowOf(FOther);
+  EXPECT_TRUE(NewProgramInstalled());  // its start undid nothing
+  second.Press();
+  EXPECT_TRUE(WaitStatus(second, L"Обновление уже выполняется в другом окне...")) << EncodeUtf8(second.StatusText());
+  EXPECT_FALSE(second.ButtonEnabled());
+  EXPECT_TRUE(FLauncher.Running());
+  EXPECT_TRUE(PathExists(ProductDir() + L"morvane-install\\record.txt"));
+
+  Release();
+  ASSERT_TRUE(FLauncher.WaitExit(120000));
+  EXPECT_TRUE(WaitStatus(second, L"Актуальная версия уже установлена")) << EncodeUtf8(second.StatusText());
+  EXPECT_TRUE(second.ButtonEnabled());
+  EXPECT_TRUE(NewProgramInstalled());
+  EXPECT_EQ(ReadFileBytes(ProductDir() + L"settings.ini"), "mine");
+  EXPECT_EQ(StorageRanges().size(), 4u);
+  EXPECT_FALSE(PathExists(ProductDir() + L"morvane-install"));
+}
+
+// The launcher that installs is killed while another window waits for it: the waiting window
+// undoes what it left, offers the button again and installs when pressed; a start after a kill
+// undoes it too.
+TEST_F(Installation, KilledHolderIsUndoneByTheWindowThatWaited) {
+  InstallOldProduct();
+  const std::string before = Snapshot();
+  FLauncher = Run(L"Morvane.exe", L"", L"", {Hold(5)});
+  WindowOf(FLauncher).Press();
+  ASSERT_TRUE(WaitHeld());
+  FOther = RunAgain(L"Morvane.exe");
+  const TWindowView second = WindowOf(FOther);
+  second.Press();
+  ASSERT_TRUE(WaitStatus(second, L"Обновление уже выполняется в другом окне...")) << EncodeUtf8(second.StatusText());
+
+  FLauncher.Kill();
+  EXPECT_TRUE(WaitStatus(second, L"Нажмите на кнопку для начала установки")) << EncodeUtf8(second.StatusText());
+  EXPECT_TRUE(second.ButtonEnabled());
+  EXPECT_EQ(Snapshot(), before);
+  second.Press();
+  ASSERT_TRUE(FOther.WaitExit(120000));
+  EXPECT_TRUE(NewProgramInstalled());
+  EXPECT_FALSE(PathExists(ProductDir() + L"morvane-install"));
+
+  // Killed with no window waiting: the next start undoes it before its window shows. The
+  // product that the install started has written its logs and is stopped first.
+  ASSERT_TRUE(WaitStarted());
+  ASSERT_TRUE(WaitUntil([&] { return PathExists(ProductDir() + L"cwd.txt"); }));
+  for (DWORD pid : ProcessesNamed(L"Tandrel.exe")) TProcess::Attach(pid).Kill();
+  InstallOldProduct();
+  const std::string again = Snapshot();
+  FLauncher = RunAgain(L"Morvane.exe", L"", L"", {Hold(5)});
+  WindowOf(FLauncher).Press();
+  ASSERT_TRUE(WaitHeld());
+  FLauncher.Kill();
+  FOther = RunAgain(L"Morvane.exe");
+  WindowOf(FOther);
+  EXPECT_EQ(Snapshot(), again);
+}
+
+// The relaunched copy installs while the user starts the downloaded launcher again, and the
+// product starts its silent check: neither stops the copy or downloads, and the window opened
+// by hand tells that the product is current once the copy has finished.
+TEST_F(Installation, DownloadedLauncherStartedWhileTheRelaunchedCopyInstalls) {
+  InstallOldProduct();
+  FLauncher = Run(L"morvane_old.exe", L"-checkmorvane", L"", {Hold(5)});
+  const TWindowView copy = WindowOf(FLauncher);
+  ASSERT_EQ(copy.ButtonText(), L"Обновить");
+  copy.Press();
+  ASSERT_TRUE(WaitHeld());
+
+  FOther = Run(L"Morvane.exe");
+  const TWindowView second = WindowOf(FOther);
+  second.Press();
+  EXPECT_TRUE(WaitStatus(second, L"Обновление уже выполняется в другом окне...")) << EncodeUtf8(second.StatusText());
+  TProcess silent = RunAgain(L"Morvane.exe", L"-checkmorvane");
+  ASSERT_TRUE(silent.WaitExit(60000));
+  EXPECT_TRUE(FLauncher.Running());
+  EXPECT_TRUE(FOther.Running());
+
+  Release();
+  ASSERT_TRUE(FLauncher.WaitExit(120000));
+  ASSERT_TRUE(WaitStarted());
+  EXPECT_NE(StartedLog().find(L"-mrv_del"), std::wstring::npos) << EncodeUtf8(StartedLog());
+  EXPECT_TRUE(WaitStatus(second, L"Актуальная версия уже установлена")) << EncodeUtf8(second.StatusText());
+  EXPECT_TRUE(NewProgramInstalled());
+  EXPECT_EQ(StorageRanges().size(), 4u);
 }
 
 }  // namespace

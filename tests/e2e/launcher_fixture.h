@@ -72,6 +72,14 @@ class Launcher : public ::testing::Test {
                const std::vector<std::pair<std::wstring, std::wstring>>& extraEnv = {}) {
     const std::wstring exe = FRoot + L"\\bin\\" + exeName;
     EXPECT_TRUE(CopyFileW((kBuild + L"\\Morvane.exe").c_str(), exe.c_str(), FALSE)) << "copy to bin: error " << GetLastError();
+    return RunAgain(exeName, args, apiRoot, extraEnv);
+  }
+
+  // Starts the copy that Run made once more (a running copy cannot be replaced), as a user who
+  // double-clicks the downloaded launcher a second time.
+  TProcess RunAgain(const std::wstring& exeName, const std::wstring& args = L"", const std::wstring& apiRoot = L"",
+                    const std::vector<std::pair<std::wstring, std::wstring>>& extraEnv = {}) {
+    const std::wstring exe = FRoot + L"\\bin\\" + exeName;
     std::vector<std::pair<std::wstring, std::wstring>> env = {{L"LOCALAPPDATA", LocalAppData()},
                                                               {L"MORVANE_PUBLIC_FOLDER_LINK", FolderLink(FFolderId)},
                                                               {L"TEMP", TempDir()},
@@ -84,8 +92,13 @@ class Launcher : public ::testing::Test {
   // Starts the launcher and waits for its window.
   TWindowView Open(const std::wstring& exeName = L"Morvane.exe", const std::wstring& apiRoot = L"") {
     FLauncher = Run(exeName, L"", apiRoot);
+    return WindowOf(FLauncher);
+  }
+
+  // Waits for the window of a started launcher.
+  static TWindowView WindowOf(const TProcess& process) {
     TWindowView view;
-    EXPECT_TRUE(WaitUntil([&] { return (view = TWindowView::Find(FLauncher.Id())).Found() && view.WindowVisible(); }));
+    EXPECT_TRUE(WaitUntil([&] { return (view = TWindowView::Find(process.Id())).Found() && view.WindowVisible(); }));
     return view;
   }
 

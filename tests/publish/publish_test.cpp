@@ -433,6 +433,9 @@ TEST(Check, FindsEachFaultOfAReleaseFolder) {
       {"device name", {base.Version, base.Changes, with(good, [](auto& e) { e[1].Name = "x/COM1"; })}, true,
        "\"x\\COM1\": its part \"COM1\" is a device name on Windows (CON, NUL, COM1...): no file can have it (the "
        "launcher: \"Unsafe path in archive: x\\COM1\")"},
+      {"half a surrogate pair",
+       {base.Version, base.Changes, with(good, [](auto& e) { e[1] = Utf8(Entry("docs/\xED\xA0\xBD.txt", "x")); })},
+       true, "it holds half of a UTF-16 surrogate pair, which no UTF-8 text can keep"},
       {"path too long for every user",
        {base.Version, base.Changes, with(good, [](auto& e) { e[1].Name = "docs/" + std::string(230, 'a'); })}, true,
        "the path is 235 characters long: installed below C:\\Users\\<user>\\AppData\\Local\\Tandrel\\ it passes "
