@@ -9,6 +9,7 @@
 #include "app/app_state.h"
 #include "app/paths.h"
 #include "app/published_version.h"
+#include "app/registration.h"
 #include "app/signed_release.h"
 #include "release/downloader.h"
 #include "release/release_folder.h"
@@ -144,6 +145,8 @@ void InstallDownloadedUpdate(TLauncherWindow& window) {
     const std::wstring product = InstallDir + Names::ProductExe;
     CreateDesktopShortcut(product, Names::DesktopShortcut, InstallDir, product);
     DeleteFileW(PackagePath.c_str());
+    // The Start-menu shortcut, the uninstaller and the entry among the installed programs.
+    RegisterInstallation(InstallDir);
     window.lblStatus.SetText(L"Обновление завершено!");
     window.ProgressBar.SetVisible(false);
     const bool relaunchedCopy = OwnExeName() == Names::RelaunchedCopyExe;

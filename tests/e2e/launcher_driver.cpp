@@ -200,6 +200,32 @@ TWindowView TWindowView::Find(DWORD pid) {
   return view;
 }
 
+HWND FindMessageBox(DWORD pid) {
+  TFindWindow search{pid, nullptr};
+  EnumWindows(
+      [](HWND hwnd, LPARAM param) CALLBACK -> BOOL {
+        auto* s = reinterpret_cast<TFindWindow*>(param);
+        DWORD owner = 0;
+        GetWindowThreadProcessId(hwnd, &owner);
+        if (owner == s->Pid && ClassOf(hwnd) == L"#32770" && IsWindowVisible(hwnd)) {
+          s->Found = hwnd;
+          return FALSE;
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.Found;
+}
+
+std::wstring MessageBoxText(HWND box) {
+  // The message is the static control with the identifier 0xFFFF.
+  return WindowTextOf(GetDlgItem(box, 0xFFFF));
+}
+
+void ClickMessageBoxButton(HWND box, int id) {
+  if (HWND button = GetDlgItem(box, id)) PostMessageW(button, BM_CLICK, 0, 0);
+}
+
 std::wstring TWindowView::StatusText() const { return WindowTextOf(Status); }
 std::wstring TWindowView::ButtonText() const { return WindowTextOf(Button); }
 std::wstring TWindowView::GaugeText() const { return WindowTextOf(Gauge); }
