@@ -210,6 +210,39 @@ class Registration : public Launcher {
   TProcess FUninstaller;
 };
 
+// The copy of the launcher the silent check relaunches from the product folder installs the
+// update and leaves an uninstaller behind it that removes everything, the copy included.
+TEST_F(Registration, SilentRelaunchUpdatesAndItsUninstallerRemovesEverything) {
+  Install(L"1.0.0.0");
+  WriteFileBytes(Uninstaller(), "an earlier launcher");
+  FLauncher = Run(L"Morvane.exe", L"-checkmorvane");
+  ASSERT_TRUE(FLauncher.WaitExit(120000));
+  TWindowView copy;
+  TProcess copyProcess;
+  ASSERT_TRUE(WaitUntil([&] {
+    for (DWORD pid : ProcessesNamed(L"morvane_old.exe")) {
+      copy = TWindowView::Find(pid);
+      if (copy.WindowVisible() && !copy.ButtonText().empty()) {
+        copyProcess = TProcess::Attach(pid);
+        return true;
+      }
+    }
+    return false;
+  }));
+  copy.Press();
+  ASSERT_TRUE(copyProcess.WaitExit(120000));
+  ASSERT_TRUE(WaitStarted());
+  EXPECT_EQ(ReadFileBytes(Uninstaller()), ReadFileBytes(kBuild + L"\\Morvane.exe"));
+  EXPECT_EQ(ReadEntry()[L"DisplayVersion"].Data, L"2.0.0.0");
+  ASSERT_TRUE(WaitUntil([] { return ProcessesNamed(L"Tandrel.exe").empty(); }));
+
+  StartUninstaller(L"-uninstall -quiet");
+  ASSERT_TRUE(FUninstaller.WaitExit(120000));
+  EXPECT_EQ(FUninstaller.ExitCode(), 0u);
+  EXPECT_FALSE(PathExists(ProductDir()));
+  EXPECT_FALSE(EntryExists());
+}
+
 // The entry after a first installation and after an update over an older version: the values
 // Windows shows and runs, read back through the registry API.
 TEST_F(Registration, EntryDescribesTheInstalledProduct) {
@@ -220,6 +253,8 @@ TEST_F(Registration, EntryDescribesTheInstalledProduct) {
     if (update) {
       Install(L"1.0.0.0");
       PlantEntry();
+      // The uninstaller an earlier launcher left: the update replaces it.
+      WriteFileBytes(Uninstaller(), "an earlier launcher");
     }
     InstallThroughTheWindow();
 

@@ -97,3 +97,33 @@ TEST(CreateDesktopShortcut, WritesReadsBackAndReplaces) {
   for (const auto& c : cases) DeleteFileW((desktop + sep + c.Link).c_str());
 }
 }  // namespace
+
+namespace {
+// The Start-menu link holds what the desktop one holds, and the target read back from a link is
+// what it was written with; a file that is no link gives nothing.
+TEST(ProgramsShortcut, WritesAndReadsTheTargetBack) {
+  const std::wstring programs = GetProgramsFolder();
+  ASSERT_FALSE(programs.empty());
+  ASSERT_TRUE(DirectoryExists(programs)) << EncodeUtf8(programs);
+  const std::wstring install = HereFolder() + L"shortcut-install\\";
+  ForceDirectories(install);
+  const std::wstring exe = install + L"Tandrel.exe";
+  CopyFileW((HereFolder() + L"system_shortcut_tests.exe").c_str(), exe.c_str(), FALSE);
+
+  CreateProgramsShortcut(exe, L"MorvaneTestStart.lnk", install, exe);
+  const std::wstring link = programs + (programs.back() == L'\\' ? L"" : L"\\") + L"MorvaneTestStart.lnk";
+  const TLinkFields f = ReadLink(link);
+  ASSERT_TRUE(f.Loaded) << EncodeUtf8(link);
+  EXPECT_EQ(f.Target, exe);
+  EXPECT_EQ(f.WorkDir, install);
+  EXPECT_EQ(f.Icon, exe);
+  EXPECT_EQ(f.IconIndex, 0);
+  EXPECT_EQ(ReadShortcutTarget(link), exe);
+  DeleteFileW(link.c_str());
+
+  const std::wstring notALink = install + L"not-a-link.lnk";
+  std::ofstream(notALink.c_str()) << "text";
+  EXPECT_EQ(ReadShortcutTarget(notALink), std::nullopt);
+  EXPECT_EQ(ReadShortcutTarget(install + L"missing.lnk"), std::nullopt);
+}
+}  // namespace
