@@ -65,9 +65,10 @@ void StopFolderPrograms(const std::vector<TTreeEntry>& tree) {
 }
 
 // Removes the link of that name in the folder when it points into the product folder.
-void RemoveOurShortcut(const std::wstring& folder, const std::wstring& productFolder, TRemovalReport& report) {
+void RemoveOurShortcut(const std::wstring& folder, const wchar_t* linkName, const std::wstring& productFolder,
+                       TRemovalReport& report) {
   if (folder.empty()) return;
-  const std::wstring link = WithBackslash(folder) + Names::DesktopShortcut;
+  const std::wstring link = WithBackslash(folder) + linkName;
   if (!FileExists(link)) return;
   const std::optional<std::wstring> target = ReadShortcutTarget(link);
   // Somebody else's link of the same name stays.
@@ -124,8 +125,8 @@ TRemovalReport RemoveProduct(const std::wstring& productFolderIn) {
     report.Remaining.push_back(entry.Path);
   }
 
-  RemoveOurShortcut(GetDesktopFolder(), productFolder, report);
-  RemoveOurShortcut(GetProgramsFolder(), productFolder, report);
+  RemoveOurShortcut(GetDesktopFolder(), Names::DesktopShortcut, productFolder, report);
+  RemoveOurShortcut(GetProgramsFolder(), Names::StartMenuShortcut, productFolder, report);
   if (!report.Remaining.empty()) return report;
 
   if (ownInside && FileExists(own)) {

@@ -14,42 +14,9 @@
 #include "system/text.h"
 
 #include "support/here.h"
+#include "support/shell_link.h"
 
 namespace {
-struct TLinkFields {
-  std::wstring Target, WorkDir, Icon;
-  int IconIndex = -1;
-  bool Loaded = false;
-};
-
-TLinkFields ReadLink(const std::wstring& path) {
-  TLinkFields f;
-  CoInitialize(nullptr);
-  IShellLinkW* link = nullptr;
-  if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                                 reinterpret_cast<void**>(&link)))) {
-    IPersistFile* file = nullptr;
-    if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
-      if (SUCCEEDED(file->Load(path.c_str(), STGM_READ))) {
-        wchar_t buffer[MAX_PATH * 2] = {};
-        link->GetPath(buffer, MAX_PATH * 2, nullptr, SLGP_RAWPATH);
-        f.Target = buffer;
-        buffer[0] = 0;
-        link->GetWorkingDirectory(buffer, MAX_PATH * 2);
-        f.WorkDir = buffer;
-        buffer[0] = 0;
-        link->GetIconLocation(buffer, MAX_PATH * 2, &f.IconIndex);
-        f.Icon = buffer;
-        f.Loaded = true;
-      }
-      file->Release();
-    }
-    link->Release();
-  }
-  CoUninitialize();
-  return f;
-}
-
 // Writes the links on the desktop, reads them back, and leaves copies with what they should
 // hold in links\ for the lnkinfo check that runs after this program.
 TEST(CreateDesktopShortcut, WritesReadsBackAndReplaces) {
