@@ -161,8 +161,9 @@ int RunUninstall(bool quiet) {
     return kUninstallIncomplete;
   }
   if (!quiet) {
+    const std::wstring shown = productFolder.substr(0, productFolder.size() - 1);  // without the final "\"
     const std::wstring question = L"Удалить Tandrel с этого компьютера?\n\nБудут удалены все файлы в папке\n" +
-                                  productFolder + L"\nи ярлыки Tandrel на рабочем столе и в меню «Пуск».";
+                                  shown + L"\nи ярлыки Tandrel на рабочем столе и в меню «Пуск».";
     if (MessageBoxW(nullptr, question.c_str(), kCaption,
                     MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2 | MB_TOPMOST | MB_SETFOREGROUND) != IDYES)
       return kUninstallCancelled;

@@ -273,27 +273,43 @@ TEST_F(Registration, FailedInstallationLeavesTheEntryAlone) {
   EXPECT_FALSE(PathExists(ProgramsLink()));
 }
 
-// The quiet removal, as QuietUninstallString runs it, while the product is running: the product
-// is stopped and everything goes, the files the product wrote into its folder with it.
-TEST_F(Registration, QuietUninstallStopsTheProductAndRemovesEverything) {
-  InstallThroughTheWindow();
-  WriteFileBytes(ProductDir() + L"mode.txt", "stay");
-  FOther = TProcess::Start(ProductDir() + L"Tandrel.exe", L"", {});
-  ASSERT_TRUE(WaitUntil([&] { return !ProcessesNamed(L"Tandrel.exe").empty(); }));
-  // A read-only file and a folder of the product's own making.
-  CreateDirectoryW((ProductDir() + L"cache").c_str(), nullptr);
-  WriteFileBytes(ProductDir() + L"cache\\data.bin", "made by the product");
-  SetFileAttributesW((ProductDir() + L"cache\\data.bin").c_str(), FILE_ATTRIBUTE_READONLY);
+// The removal, quiet as QuietUninstallString runs it and asked and answered Yes as
+// UninstallString runs it, while the product is running: the product is stopped and everything
+// goes, the files the product wrote into its folder with it.
+TEST_F(Registration, UninstallStopsTheProductAndRemovesEverything) {
+  for (const bool quiet : {true, false}) {
+    SCOPED_TRACE(quiet ? "quiet" : "asked");
+    InstallThroughTheWindow();
+    WriteFileBytes(ProductDir() + L"mode.txt", "stay");
+    FOther = TProcess::Start(ProductDir() + L"Tandrel.exe", L"", {});
+    ASSERT_TRUE(WaitUntil([&] { return !ProcessesNamed(L"Tandrel.exe").empty(); }));
+    // A read-only file and a folder of the product's own making.
+    CreateDirectoryW((ProductDir() + L"cache").c_str(), nullptr);
+    WriteFileBytes(ProductDir() + L"cache\\data.bin", "made by the product");
+    SetFileAttributesW((ProductDir() + L"cache\\data.bin").c_str(), FILE_ATTRIBUTE_READONLY);
 
-  StartUninstaller(L"-uninstall -quiet");
-  ASSERT_TRUE(FUninstaller.WaitExit(120000));
-  EXPECT_EQ(FUninstaller.ExitCode(), 0u);
-  EXPECT_TRUE(FOther.WaitExit(10000));
-  EXPECT_FALSE(PathExists(ProductDir()));
-  EXPECT_FALSE(PathExists(DesktopLink()));
-  EXPECT_FALSE(PathExists(ProgramsLink()));
-  EXPECT_FALSE(EntryExists());
-  EXPECT_TRUE(TemporaryCopyGone());
+    StartUninstaller(quiet ? L"-uninstall -quiet" : L"-uninstall");
+    if (!quiet) {
+      HWND question = WaitMessageBox();
+      ASSERT_NE(question, nullptr);
+      ClickMessageBoxButton(question, IDYES);
+      HWND report = nullptr;
+      ASSERT_TRUE(WaitUntil([&] { return (report = FindMessageBox(FUninstaller.Id())) && report != question; }));
+      EXPECT_EQ(MessageBoxText(report), L"Tandrel удалён с этого компьютера.");
+      // Nothing is left by the time it says so.
+      EXPECT_FALSE(PathExists(ProductDir()));
+      EXPECT_FALSE(EntryExists());
+      ClickMessageBoxButton(report, IDOK);
+    }
+    ASSERT_TRUE(FUninstaller.WaitExit(120000));
+    EXPECT_EQ(FUninstaller.ExitCode(), 0u);
+    EXPECT_TRUE(FOther.WaitExit(10000));
+    EXPECT_FALSE(PathExists(ProductDir()));
+    EXPECT_FALSE(PathExists(DesktopLink()));
+    EXPECT_FALSE(PathExists(ProgramsLink()));
+    EXPECT_FALSE(EntryExists());
+    EXPECT_TRUE(TemporaryCopyGone());
+  }
 }
 
 // Asked first, answered No: nothing changes, and the exit code says nothing was removed.
