@@ -138,6 +138,8 @@ TRemovalReport RemoveProduct(const std::wstring& productFolderIn) {
   }
   if (!RemoveEntry(productFolder, true)) {
     report.Remaining.push_back(productFolder);
+    // The entry stays: its uninstaller goes back in place for the next attempt.
+    if (!report.MovedImage.empty() && MoveFileExW(report.MovedImage.c_str(), own.c_str(), 0)) report.MovedImage.clear();
     return report;
   }
   DWORD error = 0;

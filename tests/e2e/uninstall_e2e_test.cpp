@@ -330,18 +330,29 @@ TEST_F(Registration, UninstallAnsweredNoChangesNothing) {
   EXPECT_EQ(ReadEntry(), entry);
 }
 
-// A file another program holds open cannot go: the message names it and says the removal is
+// What another program holds open cannot go: the message names it and says the removal is
 // incomplete, the entry and the uninstaller stay for another attempt, and the exit code says so.
-TEST_F(Registration, FileHeldOpenIsNamedAndTheEntryStays) {
-  for (const bool quiet : {false, true}) {
-    SCOPED_TRACE(quiet ? "quiet" : "asked");
+// The product folder itself held open keeps the uninstaller in it, though it had moved out.
+TEST_F(Registration, WhatIsHeldOpenIsNamedAndTheEntryStays) {
+  const struct {
+    const char* What;
+    const wchar_t* Held;  // below the product folder
+    bool Quiet;
+  } cases[] = {
+      {"a file, asked", L"docs\\Changes.txt", false},
+      {"a file, quiet", L"docs\\Changes.txt", true},
+      {"the product folder, asked", L"", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.What);
     InstallThroughTheWindow();
-    const std::wstring heldPath = ProductDir() + L"docs\\Changes.txt";
-    HANDLE held = CreateFileW(heldPath.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    const std::wstring heldPath = ProductDir() + c.Held;
+    HANDLE held = CreateFileW(heldPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
 
-    StartUninstaller(quiet ? L"-uninstall -quiet" : L"-uninstall");
-    if (!quiet) {
+    StartUninstaller(c.Quiet ? L"-uninstall -quiet" : L"-uninstall");
+    if (!c.Quiet) {
       HWND question = WaitMessageBox();
       ASSERT_NE(question, nullptr);
       ClickMessageBoxButton(question, IDYES);
