@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "system/uninstaller_name.h"
+
 class TFormLauncher;
 
 // The five unit-wide texts: empty at start, assigned whole, read and written on the main thread.
@@ -33,6 +35,12 @@ inline constexpr wchar_t RelaunchedCopyExe[] = L"morvane_old.exe";
 inline constexpr wchar_t VersionFile[] = L"version.txt";
 inline constexpr wchar_t ChangesFile[] = L"Changes.txt";
 inline constexpr wchar_t ChangesPage[] = L"temp.html";
+inline constexpr wchar_t StartMenuShortcut[] = L"Tandrel.lnk";  // in the Start menu's programs folder
+// The copy of the launcher kept in the product folder to remove the product.
+inline constexpr const wchar_t* UninstallerExe = kUninstallerExe;
+// The product's entry among the installed programs, below HKEY_CURRENT_USER.
+inline constexpr wchar_t UninstallKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tandrel";
+inline constexpr wchar_t DisplayName[] = L"Tandrel";
 }  // namespace Names
 
 // Command-line switches.
@@ -40,6 +48,8 @@ namespace Switches {
 inline constexpr wchar_t CheckMorvane[] = L"checkmorvane";         // accepted, with "-" or "/"
 inline constexpr wchar_t RelaunchParams[] = L"-checkmorvane";      // given to the relaunched copy
 inline constexpr wchar_t ProductAfterUpdate[] = L"-mrv_del";       // given to the product
+inline constexpr wchar_t Uninstall[] = L"uninstall";               // accepted: remove the product
+inline constexpr wchar_t Quiet[] = L"quiet";                       // with it: ask and tell nothing
 }  // namespace Switches
 
 // The application object.

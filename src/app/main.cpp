@@ -9,6 +9,7 @@
 #include "app/command_line_win.h"
 #include "app/launcher.h"
 #include "app/startup_check.h"
+#include "app/uninstall.h"
 #include "system/main_queue.h"
 #include "skin/controls.h"
 #include "system/dll_search.h"
@@ -70,6 +71,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand) {
     const Sys::TComInit com;
     MainQueue::Initialize();
     Skin::AnswerVersionRequest(GetCommandLineW());
+    // The removal of the product runs without the window and says with its exit code how it went.
+    if (UninstallRequested()) ExitProcess(static_cast<UINT>(RunUninstall(HasCommandLineSwitch(Switches::Quiet, true))));
 
     // A half-done installation is undone before the start-up check or anything else reads the
     // product folder.

@@ -11,6 +11,7 @@
 #include "app/partial_update.h"
 #include "app/paths.h"
 #include "app/published_version.h"
+#include "app/registration.h"
 #include "app/signed_release.h"
 #include "app/update_lock.h"
 #include "release/downloader.h"
@@ -182,6 +183,8 @@ void InstallDownloadedUpdate(TLauncherWindow& window, const std::vector<uint64_t
     const std::wstring product = InstallDir + Names::ProductExe;
     CreateDesktopShortcut(product, Names::DesktopShortcut, InstallDir, product);
     DeleteFileW(PackagePath.c_str());
+    // The Start-menu shortcut, the uninstaller and the entry among the installed programs.
+    RegisterInstallation(InstallDir);
     window.lblStatus.SetText(L"Обновление завершено!");
     window.ProgressBar.SetVisible(false);
     const bool relaunchedCopy = OwnExeName() == Names::RelaunchedCopyExe;

@@ -4,6 +4,7 @@
 
 #include "system/errors.h"
 #include "system/text.h"
+#include "system/uninstaller_name.h"
 #include "system/zip_judge.h"
 
 namespace {
@@ -73,7 +74,8 @@ std::optional<std::wstring> Explain(const std::wstring& name) {
 // folder below a user folder of the longest name Windows makes.
 TZipJudgeContext EveryUser() {
   TZipJudgeContext context;
-  context.Reserved = {L"morvane-install", L"Update.zip"};  // its work folder and the downloaded archive
+  // Its work folder, the downloaded archive and the uninstaller it keeps beside the product.
+  context.Reserved = {L"morvane-install", L"Update.zip", kUninstallerExe};
   context.ProductFolderLength = kInstallFolderLength + kUsualUserNameRoom;
   return context;
 }

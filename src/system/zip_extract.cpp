@@ -9,6 +9,7 @@
 #include "system/file_stream.h"
 #include "system/errors.h"
 #include "system/text.h"
+#include "system/uninstaller_name.h"
 #include "system/zip_core.h"
 #include "system/zip_judge.h"
 
@@ -61,7 +62,7 @@ void Install(const std::wstring& archivePath, const std::wstring& destFolder, co
 
   TZipJudgeContext context;
   context.Existing = ListProductFolder(product);
-  context.Reserved = {kInstallWorkFolder};
+  context.Reserved = {kInstallWorkFolder, kUninstallerExe};
   // The archive itself may lie in the product folder ("Update.zip"); no entry may replace it.
   const std::wstring archiveFull = ExpandFileName(archivePath);
   if (FoldFileName(ExtractFilePath(archiveFull)) == FoldFileName(product))

@@ -155,34 +155,39 @@ std::wstring StoredWindowText(HWND hwnd) {
 }
 
 namespace {
-struct TFindWindow {
-  DWORD Pid;
-  HWND Found;
-};
-
 std::wstring ClassOf(HWND hwnd) {
   wchar_t name[256] = {};
   GetClassNameW(hwnd, name, 256);
   return name;
 }
-}  // namespace
 
-TWindowView TWindowView::Find(DWORD pid) {
-  TFindWindow search{pid, nullptr};
+// The first top-level window of the process with that class (only a visible one, if asked).
+HWND TopWindowOf(DWORD pid, const wchar_t* windowClass, bool visibleOnly) {
+  struct TSearch {
+    DWORD Pid;
+    const wchar_t* Class;
+    bool VisibleOnly;
+    HWND Found;
+  } search{pid, windowClass, visibleOnly, nullptr};
   EnumWindows(
       [](HWND hwnd, LPARAM param) CALLBACK -> BOOL {
-        auto* s = reinterpret_cast<TFindWindow*>(param);
+        auto* s = reinterpret_cast<TSearch*>(param);
         DWORD owner = 0;
         GetWindowThreadProcessId(hwnd, &owner);
-        if (owner == s->Pid && ClassOf(hwnd) == L"TFormLauncher") {
+        if (owner == s->Pid && ClassOf(hwnd) == s->Class && (!s->VisibleOnly || IsWindowVisible(hwnd))) {
           s->Found = hwnd;
           return FALSE;
         }
         return TRUE;
       },
       reinterpret_cast<LPARAM>(&search));
+  return search.Found;
+}
+}  // namespace
+
+TWindowView TWindowView::Find(DWORD pid) {
   TWindowView view;
-  view.Window = search.Found;
+  view.Window = TopWindowOf(pid, L"TFormLauncher", false);
   if (!view.Window) return view;
   EnumChildWindows(
       view.Window,
@@ -198,6 +203,17 @@ TWindowView TWindowView::Find(DWORD pid) {
       },
       reinterpret_cast<LPARAM>(&view));
   return view;
+}
+
+HWND FindMessageBox(DWORD pid) { return TopWindowOf(pid, L"#32770", true); }
+
+std::wstring MessageBoxText(HWND box) {
+  // The message is the static control with the identifier 0xFFFF.
+  return WindowTextOf(GetDlgItem(box, 0xFFFF));
+}
+
+void ClickMessageBoxButton(HWND box, int id) {
+  if (HWND button = GetDlgItem(box, id)) PostMessageW(button, BM_CLICK, 0, 0);
 }
 
 std::wstring TWindowView::StatusText() const { return WindowTextOf(Status); }

@@ -69,6 +69,13 @@ std::wstring WindowTextOf(HWND hwnd);
 // launcher's main thread is busy installing and cannot answer.
 std::wstring StoredWindowText(HWND hwnd);
 
+// A message box of the process (window class "#32770"), or null.
+HWND FindMessageBox(DWORD pid);
+// The message a message box shows.
+std::wstring MessageBoxText(HWND box);
+// A click on the message box's button with that identifier (IDYES, IDNO, IDOK).
+void ClickMessageBoxButton(HWND box, int id);
+
 // Polls until done() holds or the process ends; the limit only keeps a broken run from
 // hanging the suite.
 bool WaitUntil(const std::function<bool()>& done, DWORD limitMs = 90000);

@@ -157,6 +157,8 @@ TEST_F(Publish, PackRefusesWhatTheLauncherCouldNotInstall) {
       {"notes a folder", [](Publish& t) { fs::remove(t.FRoot / "notes.txt"); fs::create_directory(t.FRoot / "notes.txt"); },
        "notes.txt\". It is a folder"},
       {"product missing", [](Publish& t) { fs::remove_all(t.Product()); }, "product\". "},
+      {"the uninstaller's name", [](Publish& t) { WriteFile(t.Product() / "Uninstall Tandrel.exe", "x"); },
+       "Name reserved for the installation in archive: Uninstall Tandrel.exe"},
       {"OUT_DIR inside PRODUCT_DIR", [](Publish& t) { t.FOut = t.Product() / "release"; }, "inside the product folder"},
       {"OUT_DIR is PRODUCT_DIR", [](Publish& t) { t.FOut = t.Product() / "docs" / ".."; }, "inside the product folder"},
       {"a path too long below a user profile",

@@ -14,42 +14,9 @@
 #include "system/text.h"
 
 #include "support/here.h"
+#include "support/shell_link.h"
 
 namespace {
-struct TLinkFields {
-  std::wstring Target, WorkDir, Icon;
-  int IconIndex = -1;
-  bool Loaded = false;
-};
-
-TLinkFields ReadLink(const std::wstring& path) {
-  TLinkFields f;
-  CoInitialize(nullptr);
-  IShellLinkW* link = nullptr;
-  if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                                 reinterpret_cast<void**>(&link)))) {
-    IPersistFile* file = nullptr;
-    if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
-      if (SUCCEEDED(file->Load(path.c_str(), STGM_READ))) {
-        wchar_t buffer[MAX_PATH * 2] = {};
-        link->GetPath(buffer, MAX_PATH * 2, nullptr, SLGP_RAWPATH);
-        f.Target = buffer;
-        buffer[0] = 0;
-        link->GetWorkingDirectory(buffer, MAX_PATH * 2);
-        f.WorkDir = buffer;
-        buffer[0] = 0;
-        link->GetIconLocation(buffer, MAX_PATH * 2, &f.IconIndex);
-        f.Icon = buffer;
-        f.Loaded = true;
-      }
-      file->Release();
-    }
-    link->Release();
-  }
-  CoUninitialize();
-  return f;
-}
-
 // Writes the links on the desktop, reads them back, and leaves copies with what they should
 // hold in links\ for the lnkinfo check that runs after this program.
 TEST(CreateDesktopShortcut, WritesReadsBackAndReplaces) {
@@ -95,5 +62,35 @@ TEST(CreateDesktopShortcut, WritesReadsBackAndReplaces) {
   for (int i : {0, 1, 3})
     expected << cases[i].Link << L"|" << cases[i].Target << L"|" << cases[i].WorkDir << L"|" << cases[i].Icon << L"\n";
   for (const auto& c : cases) DeleteFileW((desktop + sep + c.Link).c_str());
+}
+}  // namespace
+
+namespace {
+// The Start-menu link holds what the desktop one holds, and the target read back from a link is
+// what it was written with; a file that is no link gives nothing.
+TEST(ProgramsShortcut, WritesAndReadsTheTargetBack) {
+  const std::wstring programs = GetProgramsFolder();
+  ASSERT_FALSE(programs.empty());
+  ASSERT_TRUE(DirectoryExists(programs)) << EncodeUtf8(programs);
+  const std::wstring install = HereFolder() + L"shortcut-install\\";
+  ForceDirectories(install);
+  const std::wstring exe = install + L"Tandrel.exe";
+  CopyFileW((HereFolder() + L"system_shortcut_tests.exe").c_str(), exe.c_str(), FALSE);
+
+  CreateProgramsShortcut(exe, L"MorvaneTestStart.lnk", install, exe);
+  const std::wstring link = programs + (programs.back() == L'\\' ? L"" : L"\\") + L"MorvaneTestStart.lnk";
+  const TLinkFields f = ReadLink(link);
+  ASSERT_TRUE(f.Loaded) << EncodeUtf8(link);
+  EXPECT_EQ(f.Target, exe);
+  EXPECT_EQ(f.WorkDir, install);
+  EXPECT_EQ(f.Icon, exe);
+  EXPECT_EQ(f.IconIndex, 0);
+  EXPECT_EQ(ReadShortcutTarget(link), exe);
+  DeleteFileW(link.c_str());
+
+  const std::wstring notALink = install + L"not-a-link.lnk";
+  std::ofstream(notALink.c_str()) << "text";
+  EXPECT_EQ(ReadShortcutTarget(notALink), std::nullopt);
+  EXPECT_EQ(ReadShortcutTarget(install + L"missing.lnk"), std::nullopt);
 }
 }  // namespace

@@ -25,4 +25,20 @@ TEST(GetFileVersionString, Table) {
   };
   for (const auto& c : cases) EXPECT_EQ(GetFileVersionString(c.Path), c.Version) << testing::PrintToString(c.Path);
 }
+
+// The company of the first translation, trimmed; nothing where the resource or the name is missing.
+TEST(GetFileCompanyName, Table) {
+  const std::wstring here = HereFolder();
+  const struct {
+    std::wstring Path;
+    const wchar_t* Company;
+  } cases[] = {
+      {here + L"version_probe_a.exe", L"Probe Company"},
+      {here + L"version_probe_max.exe", L""},
+      {here + L"version_probe_none.exe", L""},
+      {here + L"no_such_program.exe", L""},
+      {L"", L""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(GetFileCompanyName(c.Path), c.Company) << testing::PrintToString(c.Path);
+}
 }  // namespace

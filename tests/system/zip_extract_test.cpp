@@ -363,6 +363,9 @@ TEST_F(ZipExtractTest, FailuresTable) {
       {"method 14", BuildZip({Entry("a.bin", "x", 14)}), L"Item not found"},
       {"crc mismatch", BuildZip({badCrc}), L"Error reading zip file: " + FDest + L"whole.txt"},
       {"invalid characters", BuildZip({Entry("a<b>.txt", "x")}), L"Invalid characters in path"},
+      // The launcher keeps its uninstaller under this name beside the product.
+      {"the uninstaller's name", BuildZip({Entry("uninstall TANDREL.exe", "x")}),
+       L"Name reserved for the installation in archive: uninstall TANDREL.exe"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(Extract(c.Archive), c.Message) << c.What;
