@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <optional>
+
 #include "app/app_state.h"
 #include "app/command_line_win.h"
 #include "app/paths.h"
@@ -10,6 +12,7 @@
 #include "system/file_stream.h"
 #include "system/file_tree.h"
 #include "system/handles.h"
+#include "system/install_lock.h"
 #include "system/processes.h"
 #include "system/registry.h"
 #include "system/shortcut.h"
@@ -169,6 +172,21 @@ int RunUninstall(bool quiet) {
     if (MessageBoxW(nullptr, question.c_str(), kCaption,
                     MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2 | MB_TOPMOST | MB_SETFOREGROUND) != IDYES)
       return kUninstallCancelled;
+  }
+  // Never while a launcher installs or updates the product: its installation would be cut
+  // under it. Held to the end of the removal, so none starts meanwhile.
+  std::optional<TInstallLock> lock;
+  try {
+    lock.emplace(productFolder);
+  } catch (...) {
+    if (!quiet) Tell(CurrentExceptionText(), MB_ICONERROR);
+    return kUninstallIncomplete;
+  }
+  if (!lock->TryAcquire()) {
+    if (!quiet)
+      Tell(L"Tandrel сейчас обновляется. Удаление не начато: дождитесь конца обновления и повторите.",
+           MB_ICONWARNING);
+    return kUninstallIncomplete;
   }
   // A current folder inside the product folder would keep it from being removed.
   wchar_t system[MAX_PATH] = {};

@@ -314,11 +314,6 @@ HWND WaitForMessageBox(const TLauncherRun& run) {
   return box;
 }
 
-std::wstring MessageBoxText(HWND box) {
-  HWND text = GetDlgItem(box, 0xFFFF);  // the static control that holds the message
-  return WindowTextOf(text);
-}
-
 // "/acver": the skin engine shows its version in a message box; after OK the program goes on
 // to its window in state Ready.
 TEST(LauncherWindow, VersionRequestShowsMessageBoxThenGoesOn) {

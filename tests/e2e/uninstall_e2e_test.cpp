@@ -11,6 +11,7 @@
 
 #include "launcher_fixture.h"
 #include "support/shell_link.h"
+#include "system/install_lock.h"
 
 namespace {
 
@@ -372,6 +373,35 @@ TEST_F(Registration, WhatIsHeldOpenIsNamedAndTheEntryStays) {
     EXPECT_TRUE(EntryExists());
     // What could go, went.
     EXPECT_FALSE(PathExists(ProductDir() + L"Tandrel.exe"));
+  }
+}
+
+// While a launcher installs (it holds the product folder's installation lock), the removal
+// does not start: it says so when asked, changes nothing, and the exit code says so.
+TEST_F(Registration, NoRemovalWhileAnInstallationRuns) {
+  InstallThroughTheWindow();
+  const TEntry entry = ReadEntry();
+  TInstallLock installing(ProductDir());
+  ASSERT_TRUE(installing.TryAcquire());
+  for (const bool quiet : {true, false}) {
+    SCOPED_TRACE(quiet ? "quiet" : "asked");
+    StartUninstaller(quiet ? L"-uninstall -quiet" : L"-uninstall");
+    if (!quiet) {
+      HWND question = WaitMessageBox();
+      ASSERT_NE(question, nullptr);
+      ClickMessageBoxButton(question, IDYES);
+      HWND report = nullptr;
+      ASSERT_TRUE(WaitUntil([&] { return (report = FindMessageBox(FUninstaller.Id())) && report != question; }));
+      EXPECT_NE(MessageBoxText(report).find(L"обновляется"), std::wstring::npos) << EncodeUtf8(MessageBoxText(report));
+      ClickMessageBoxButton(report, IDOK);
+    }
+    ASSERT_TRUE(FUninstaller.WaitExit(60000));
+    EXPECT_EQ(FUninstaller.ExitCode(), 1u);
+    for (const wchar_t* file : {L"Tandrel.exe", L"TandrelAI.exe", L"docs\\Changes.txt", kUninstaller})
+      EXPECT_TRUE(PathExists(ProductDir() + file)) << EncodeUtf8(file);
+    EXPECT_TRUE(PathExists(DesktopLink()));
+    EXPECT_TRUE(PathExists(ProgramsLink()));
+    EXPECT_EQ(ReadEntry(), entry);
   }
 }
 
