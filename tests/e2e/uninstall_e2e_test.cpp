@@ -155,6 +155,15 @@ class Registration : public Launcher {
                                    {{L"LOCALAPPDATA", LocalAppData()}, {L"TEMP", TempDir()}, {L"TMP", TempDir()}});
   }
 
+  // The installed product, both links and the entry as they were.
+  void ExpectNothingRemoved(const TEntry& entry) const {
+    for (const wchar_t* file : {L"Tandrel.exe", L"TandrelAI.exe", L"docs\\Changes.txt", kUninstaller})
+      EXPECT_TRUE(PathExists(ProductDir() + file)) << EncodeUtf8(file);
+    EXPECT_TRUE(PathExists(DesktopLink()));
+    EXPECT_TRUE(PathExists(ProgramsLink()));
+    EXPECT_EQ(ReadEntry(), entry);
+  }
+
   HWND WaitMessageBox() const {
     HWND box = nullptr;
     EXPECT_TRUE(WaitUntil([&] { return (box = FindMessageBox(FUninstaller.Id())) != nullptr; }));
@@ -324,11 +333,7 @@ TEST_F(Registration, UninstallAnsweredNoChangesNothing) {
   ClickMessageBoxButton(box, IDNO);
   ASSERT_TRUE(FUninstaller.WaitExit(60000));
   EXPECT_NE(FUninstaller.ExitCode(), 0u);
-  for (const wchar_t* file : {L"Tandrel.exe", L"TandrelAI.exe", L"docs\\Changes.txt", kUninstaller})
-    EXPECT_TRUE(PathExists(ProductDir() + file)) << EncodeUtf8(file);
-  EXPECT_TRUE(PathExists(DesktopLink()));
-  EXPECT_TRUE(PathExists(ProgramsLink()));
-  EXPECT_EQ(ReadEntry(), entry);
+  ExpectNothingRemoved(entry);
 }
 
 // What another program holds open cannot go: the message names it and says the removal is
@@ -397,11 +402,7 @@ TEST_F(Registration, NoRemovalWhileAnInstallationRuns) {
     }
     ASSERT_TRUE(FUninstaller.WaitExit(60000));
     EXPECT_EQ(FUninstaller.ExitCode(), 1u);
-    for (const wchar_t* file : {L"Tandrel.exe", L"TandrelAI.exe", L"docs\\Changes.txt", kUninstaller})
-      EXPECT_TRUE(PathExists(ProductDir() + file)) << EncodeUtf8(file);
-    EXPECT_TRUE(PathExists(DesktopLink()));
-    EXPECT_TRUE(PathExists(ProgramsLink()));
-    EXPECT_EQ(ReadEntry(), entry);
+    ExpectNothingRemoved(entry);
   }
 }
 
