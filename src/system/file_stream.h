@@ -32,6 +32,8 @@ class TFileStream final : public TStream {
   void SetSize(int64_t size) override;
 
   HANDLE Handle() const { return FHandle.Get(); }
+  // Hands the open file over to the caller; the stream is closed after.
+  Sys::TFileHandle TakeHandle() { return std::move(FHandle); }
   const std::wstring& FileName() const { return FFileName; }
   void Close();
   // Writes what the system still holds of the file to the disk; raises "Stream write error".

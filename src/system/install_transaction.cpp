@@ -1,8 +1,12 @@
 #include "system/install_transaction.h"
 
+#include <condition_variable>
 #include <cstdlib>
+#include <deque>
+#include <mutex>
 #include <optional>
 #include <set>
+#include <thread>
 
 #include "system/errors.h"
 #include "system/file_stream.h"
@@ -207,6 +211,112 @@ void UndoChanges(const std::wstring& productFolder, const std::vector<TChange>& 
   if (!firstFailure.empty()) throw Exception(firstFailure);
 }
 
+// Makes written files durable on a few threads of their own while the installation writes the
+// next ones: each takes an open file, flushes it to the disk and closes it. A flush mostly waits
+// for the disk, so several at once cost little more than one, and none of them holds up the
+// writing. At most kMaxPending files wait, so the open handles do not grow with the archive.
+class TFlusher {
+ public:
+  explicit TFlusher(const TInstallOptions& options) : FOptions(options) {}
+  ~TFlusher() {
+    try {
+      Wait();
+    } catch (...) {
+    }
+    {
+      std::lock_guard<std::mutex> lock(FLock);
+      FStopping = true;
+    }
+    FWork.notify_all();
+    for (std::thread& thread : FThreads) thread.join();
+  }
+  TFlusher(const TFlusher&) = delete;
+  TFlusher& operator=(const TFlusher&) = delete;
+
+  // Takes over the open file; path is the file's full path, shown is how a failure names it.
+  void Add(Sys::TFileHandle file, std::wstring path, std::wstring shown) {
+    std::unique_lock<std::mutex> lock(FLock);
+    FRoom.wait(lock, [&] { return FQueue.size() < kMaxPending; });
+    FQueue.push_back({std::move(file), std::move(path), std::move(shown)});
+    ++FUnfinished;
+    // A thread more while there is more waiting than the threads take.
+    if (FThreads.size() < kThreads && FIdle == 0) {
+      try {
+        FThreads.emplace_back([this] { Run(); });
+      } catch (...) {
+        if (FThreads.empty()) {
+          // No thread at all: this one flushes.
+          TItem item = std::move(FQueue.front());
+          FQueue.pop_front();
+          lock.unlock();
+          Flush(item);
+          return;
+        }
+      }
+    }
+    lock.unlock();
+    FWork.notify_one();
+  }
+
+  // Returns when every file added so far is durable and closed; raises the first failure.
+  void Wait() {
+    std::unique_lock<std::mutex> lock(FLock);
+    FDone.wait(lock, [&] { return FUnfinished == 0; });
+    if (!FFailure.empty()) {
+      const std::wstring shown = std::exchange(FFailure, std::wstring());
+      RaiseFileError(L"write", shown, std::exchange(FFailureCode, 0));
+    }
+  }
+
+ private:
+  struct TItem {
+    Sys::TFileHandle File;
+    std::wstring Path, Shown;
+  };
+  static constexpr size_t kThreads = 4;
+  static constexpr size_t kMaxPending = 64;
+
+  void Run() {
+    std::unique_lock<std::mutex> lock(FLock);
+    for (;;) {
+      ++FIdle;
+      FWork.wait(lock, [&] { return FStopping || !FQueue.empty(); });
+      --FIdle;
+      if (FQueue.empty()) return;
+      TItem item = std::move(FQueue.front());
+      FQueue.pop_front();
+      FRoom.notify_one();
+      lock.unlock();
+      Flush(item);
+      lock.lock();
+    }
+  }
+
+  void Flush(TItem& item) {
+    const bool flushed = FlushFileBuffers(item.File.Get()) != 0;
+    const DWORD code = flushed ? 0 : GetLastError();
+    item.File.Reset();
+    if (flushed && FOptions.OnDurable) FOptions.OnDurable(item.Path);
+    std::lock_guard<std::mutex> lock(FLock);
+    if (!flushed && FFailure.empty()) {
+      FFailure = item.Shown;
+      FFailureCode = code;
+    }
+    if (--FUnfinished == 0) FDone.notify_all();
+  }
+
+  const TInstallOptions& FOptions;
+  std::mutex FLock;
+  std::condition_variable FWork, FRoom, FDone;
+  std::deque<TItem> FQueue;
+  std::vector<std::thread> FThreads;
+  size_t FIdle = 0;
+  size_t FUnfinished = 0;
+  bool FStopping = false;
+  std::wstring FFailure;
+  DWORD FFailureCode = 0;
+};
+
 // The installation of one archive: TZipOutput calls in entry order, each change counted.
 class TInstallOutput final : public TZipOutput {
  public:
@@ -218,8 +328,16 @@ class TInstallOutput final : public TZipOutput {
   const std::vector<TChange>& Changes() const { return FChanges; }
   // The entry being written, for messages that do not name it themselves.
   const std::wstring& CurrentTarget() const { return FTarget; }
-  // Lets go of the file being written, so that the undo can delete it.
-  void CloseOpenFile() { FFile.reset(); }
+  // Lets go of the file being written and of those still being flushed, so that the undo can
+  // delete them.
+  void CloseOpenFiles() {
+    FFile.reset();
+    try {
+      FFlusher.Wait();
+    } catch (...) {
+      // The file is deleted all the same.
+    }
+  }
 
   void Begin() {
     if (!CreateDirectoryW(FWork.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
@@ -228,6 +346,12 @@ class TInstallOutput final : public TZipOutput {
   }
 
   void Commit() {
+    // Every new file on the disk before the first old one goes aside: a lost power from here on
+    // finds each new file whole, under its temporary name or its own.
+    FTarget.clear();
+    FFlusher.Wait();
+    for (size_t index : FWritten) PutInPlace(FChanges[index]);
+    FTarget.clear();
     // From here a restart finishes the clean-up instead of undoing.
     const DWORD code = MoveFileRetrying(FWork + kRecordName, FWork + kDoneName, FWork + kRecordName, FOptions);
     if (code != 0) RaiseFileError(L"rename", FWork + kRecordName, code);
@@ -249,8 +373,9 @@ class TInstallOutput final : public TZipOutput {
     if (plan.File) FCurrent = &FChanges[*plan.File];
   }
 
-  void BeginFile(const TZipItem&) override {
+  void BeginFile(const TZipItem& item) override {
     FTarget = JoinZipPath(FProduct, FCurrent->Name);
+    FCurrentItem = &item;
     Change();
     FFile.emplace(TFileStream::CreateNew(JoinZipPath(FProduct, FCurrent->Temporary), FTarget));
   }
@@ -268,28 +393,14 @@ class TInstallOutput final : public TZipOutput {
   }
 
   void CloseFile() override {
-    // Flushed before it replaces anything: after a lost power the file holds what it should.
-    if (!FlushFileBuffers(FFile->Handle())) RaiseFileError(L"write", FTarget, GetLastError());
+    SetTimesAndAttributes(FFile->Handle(), *FCurrentItem);
+    // Made durable on the flusher's threads while the next files are written; Commit waits for
+    // all of them before it replaces anything.
+    FFlusher.Add(FFile->TakeHandle(), JoinZipPath(FProduct, FCurrent->Temporary), FTarget);
     FFile.reset();
   }
 
-  void FinishFile(const TZipItem& item) override {
-    const std::wstring temporary = JoinZipPath(FProduct, FCurrent->Temporary);
-    if (DosDateTimeValid(item.DosDate, item.DosTime)) SetDosTime(temporary, item.DosDate, item.DosTime);
-    if (!FCurrent->Aside.empty()) {
-      Change();
-      // A read-only file may be renamed but never deleted, so the attribute goes first; the
-      // record keeps it for the undo.
-      if (FCurrent->Attributes & FILE_ATTRIBUTE_READONLY)
-        SetFileAttributesW(FTarget.c_str(), FCurrent->Attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
-      const DWORD code = MoveFileRetrying(FTarget, FWork + FCurrent->Aside, FTarget, FOptions);
-      if (code != 0) RaiseFileError(L"create", FTarget, code);
-    }
-    Change();
-    const DWORD code = MoveFileRetrying(temporary, FTarget, FTarget, FOptions);
-    if (code != 0) RaiseFileError(L"create", FTarget, code);
-    if ((item.MadeBy >> 8) == 0) SetFileAttributesW(FTarget.c_str(), item.ExternalAttributes & 0xFF & ~0x08u);
-  }
+  void FinishFile(const TZipItem&) override { FWritten.push_back(static_cast<size_t>(FCurrent - FChanges.data())); }
 
  private:
   struct TItemPlan {
@@ -354,12 +465,40 @@ class TInstallOutput final : public TZipOutput {
 #endif
   }
 
-  static void SetDosTime(const std::wstring& path, uint16_t date, uint16_t time) {
+  // The old file aside, then the new one from its temporary name into its place.
+  void PutInPlace(const TChange& change) {
+    FTarget = JoinZipPath(FProduct, change.Name);
+    if (!change.Aside.empty()) {
+      Change();
+      // A read-only file may be renamed but never deleted, so the attribute goes first; the
+      // record keeps it for the undo.
+      if (change.Attributes & FILE_ATTRIBUTE_READONLY)
+        SetFileAttributesW(FTarget.c_str(), change.Attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+      const DWORD code = MoveFileRetrying(FTarget, FWork + change.Aside, FTarget, FOptions);
+      if (code != 0) RaiseFileError(L"create", FTarget, code);
+    }
+    Change();
+    const DWORD code = MoveFileRetrying(JoinZipPath(FProduct, change.Temporary), FTarget, FTarget, FOptions);
+    if (code != 0) RaiseFileError(L"create", FTarget, code);
+  }
+
+  // The entry's date and time (as local time), and its attributes when it was made on an MS-DOS
+  // host, set on the open file in one call.
+  static void SetTimesAndAttributes(HANDLE file, const TZipItem& item) {
+    FILE_BASIC_INFO info{};
     FILETIME local{}, utc{};
-    if (!DosDateTimeToFileTime(date, time, &local) || !LocalFileTimeToFileTime(&local, &utc)) return;
-    const Sys::TFileHandle file(CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (file) SetFileTime(file.Get(), &utc, nullptr, &utc);
+    if (DosDateTimeValid(item.DosDate, item.DosTime) && DosDateTimeToFileTime(item.DosDate, item.DosTime, &local) &&
+        LocalFileTimeToFileTime(&local, &utc)) {
+      info.CreationTime.LowPart = info.LastWriteTime.LowPart = utc.dwLowDateTime;
+      info.CreationTime.HighPart = info.LastWriteTime.HighPart = static_cast<LONG>(utc.dwHighDateTime);
+    }
+    if ((item.MadeBy >> 8) == 0) {
+      // Read-only, hidden, system and archive; none of them is a plain file (0 leaves them).
+      const DWORD attributes = item.ExternalAttributes & 0x27u;
+      info.FileAttributes = attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
+    }
+    if (info.LastWriteTime.QuadPart != 0 || info.FileAttributes != 0)
+      SetFileInformationByHandle(file, FileBasicInfo, &info, sizeof info);
   }
 
   std::wstring FProduct, FWork;
@@ -368,8 +507,12 @@ class TInstallOutput final : public TZipOutput {
   std::vector<TItemPlan> FItems;
   size_t FItem = 0;
   TChange* FCurrent = nullptr;
+  const TZipItem* FCurrentItem = nullptr;
   std::wstring FTarget;
   std::optional<TFileStream> FFile;
+  // The files written so far, as indexes into FChanges, in entry order.
+  std::vector<size_t> FWritten;
+  TFlusher FFlusher{FOptions};
   int FChangeNumber = 0;
 };
 
@@ -414,7 +557,7 @@ void InstallZipItems(TZipSource& source, const std::vector<TZipItem>& items, con
     std::wstring message = CurrentExceptionText();
     if (!output.CurrentTarget().empty() && message.find(output.CurrentTarget()) == std::wstring::npos)
       message += L": " + output.CurrentTarget();
-    output.CloseOpenFile();
+    output.CloseOpenFiles();
     try {
       UndoChanges(product, output.Changes(), options);
       RemoveWorkFolder(WorkFolder(product), options);
