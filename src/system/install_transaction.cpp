@@ -355,6 +355,9 @@ class TInstallOutput final : public TZipOutput {
     // From here a restart finishes the clean-up instead of undoing.
     const DWORD code = MoveFileRetrying(FWork + kRecordName, FWork + kDoneName, FWork + kRecordName, FOptions);
     if (code != 0) RaiseFileError(L"rename", FWork + kRecordName, code);
+    // The old files went aside writable: one delete each; whatever stays is left to the sweep.
+    for (size_t index : FWritten)
+      if (!FChanges[index].Aside.empty()) DeleteFileW((FWork + FChanges[index].Aside).c_str());
     RemoveWorkFolder(FWork, FOptions);
   }
 
