@@ -1,8 +1,10 @@
 #include "system/install_transaction.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdlib>
 #include <deque>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -355,9 +357,7 @@ class TInstallOutput final : public TZipOutput {
     // From here a restart finishes the clean-up instead of undoing.
     const DWORD code = MoveFileRetrying(FWork + kRecordName, FWork + kDoneName, FWork + kRecordName, FOptions);
     if (code != 0) RaiseFileError(L"rename", FWork + kRecordName, code);
-    // The old files went aside writable: one delete each; whatever stays is left to the sweep.
-    for (size_t index : FWritten)
-      if (!FChanges[index].Aside.empty()) DeleteFileW((FWork + FChanges[index].Aside).c_str());
+    DeleteAsides();
     RemoveWorkFolder(FWork, FOptions);
   }
 
@@ -439,21 +439,45 @@ class TInstallOutput final : public TZipOutput {
         TChange file;
         file.Name = name;
         const std::wstring folder = ExtractFilePath(name);
+        const TFolderNames& present = NamesIn(folder);
         do {
           file.Temporary = folder + TemporaryName(temporaryNumber++);
-        } while (PathPresent(JoinZipPath(FProduct, file.Temporary)));
-        WIN32_FIND_DATAW found{};
-        const Sys::TFindHandle existing(FindFirstFileW(JoinZipPath(FProduct, name).c_str(), &found));
-        if (existing) {
+        } while (present.count(FoldFileName(ExtractFileName(file.Temporary))));
+        const auto existing = present.find(FoldFileName(ExtractFileName(name)));
+        if (existing != present.end()) {
           file.Aside = std::to_wstring(FChanges.size());
-          file.Attributes = found.dwFileAttributes;
-          file.Original = folder + found.cFileName;
+          file.Attributes = existing->second.Attributes;
+          file.Original = folder + existing->second.Spelling;
         }
         plan.File = FChanges.size();
         FChanges.push_back(std::move(file));
       }
       FItems.push_back(std::move(plan));
     }
+    FPresent.clear();
+  }
+
+  struct TPresentName {
+    std::wstring Spelling;
+    DWORD Attributes = 0;
+  };
+  // The names in one folder of the product, by their folded spelling.
+  using TFolderNames = std::map<std::wstring, TPresentName>;
+
+  // What a folder of the product (relative, "" or ending with "\") holds, read once for all of
+  // its entries: one listing in place of a look-up per file.
+  const TFolderNames& NamesIn(const std::wstring& folder) {
+    const auto [entry, added] = FPresent.try_emplace(FoldFileName(folder));
+    if (!added) return entry->second;
+    WIN32_FIND_DATAW data{};
+    const Sys::TFindHandle find(FindFirstFileW((JoinZipPath(FProduct, folder) + L"*").c_str(), &data));
+    if (find) {
+      do {
+        const std::wstring name = data.cFileName;
+        if (name != L"." && name != L"..") entry->second[FoldFileName(name)] = {name, data.dwFileAttributes};
+      } while (FindNextFileW(find.Get(), &data));
+    }
+    return entry->second;
   }
 
   void Change() {
@@ -467,6 +491,30 @@ class TInstallOutput final : public TZipOutput {
       TerminateProcess(GetCurrentProcess(), 3);
 #endif
   }
+
+  // The old files went aside writable: one delete each, from a few threads at once, since each
+  // mostly waits for the file system. Whatever stays is left to the sweep of the work folder.
+  void DeleteAsides() {
+    std::vector<std::wstring> asides;
+    for (size_t index : FWritten)
+      if (!FChanges[index].Aside.empty()) asides.push_back(FWork + FChanges[index].Aside);
+    std::atomic<size_t> next{0};
+    const auto deleteSome = [&] {
+      for (size_t i; (i = next++) < asides.size();) DeleteFileW(asides[i].c_str());
+    };
+    std::vector<std::thread> helpers;
+    for (size_t n = 1; n < kDeleteThreads && n * kDeletesPerThread < asides.size(); ++n) {
+      try {
+        helpers.emplace_back(deleteSome);
+      } catch (...) {
+        break;  // fewer helpers: this thread deletes the rest
+      }
+    }
+    deleteSome();
+    for (std::thread& helper : helpers) helper.join();
+  }
+  static constexpr size_t kDeleteThreads = 4;
+  static constexpr size_t kDeletesPerThread = 32;
 
   // The old file aside, then the new one from its temporary name into its place.
   void PutInPlace(const TChange& change) {
@@ -508,6 +556,7 @@ class TInstallOutput final : public TZipOutput {
   const TInstallOptions& FOptions;
   std::vector<TChange> FChanges;
   std::vector<TItemPlan> FItems;
+  std::map<std::wstring, TFolderNames> FPresent;  // filled while planning
   size_t FItem = 0;
   TChange* FCurrent = nullptr;
   const TZipItem* FCurrentItem = nullptr;
