@@ -14,23 +14,9 @@
 #include "system/handles.h"
 #include "system/text.h"
 #include "system/zip_core.h"
+#include "system/zip_extract.h"
 
 namespace {
-
-class TArchive final : public TZipSource {
- public:
-  explicit TArchive(TFileStream& file) : FFile(file), FSize(file.Size()) {}
-  int64_t Size() override { return FSize; }
-  size_t ReadAt(int64_t offset, void* data, size_t count) override {
-    if (offset < 0 || offset >= FSize) return 0;
-    FFile.Seek(offset);
-    return FFile.Read(data, count);
-  }
-
- private:
-  TFileStream& FFile;
-  int64_t FSize;
-};
 
 class TPlainOutput final : public TZipOutput {
  public:
@@ -72,7 +58,7 @@ int wmain(int argc, wchar_t** argv) {
   QueryPerformanceCounter(&began);
   try {
     TFileStream file = TFileStream::Open(argv[1], FILE_SHARE_READ);
-    TArchive archive(file);
+    TFileZipSource archive(file);
     std::vector<TZipItem> items = ReadZipDirectory(archive);
     for (TZipItem& item : items) JudgeZipEntry(archive, item);  // the names and data offsets only
     TPlainOutput output(argv[2]);
