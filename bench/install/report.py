@@ -10,6 +10,7 @@ import urllib.parse
 
 DOWNLOADING = "Скачивание обновления..."
 INSTALLING = "Установка..."
+DONE = "Обновление завершено!"
 
 
 def request_name(entry):
@@ -72,23 +73,25 @@ def case(label, size, c_wall, c_rss, a_wall, a_rss, bench_out, log_path, rows_pa
     download = end - start if start is not None and end is not None else float("nan")
     product, exit_at, peak = marks.get("product", float("nan")), marks.get("exit", float("nan")), marks.get("peak", 0)
     check = start if start is not None else float("nan")
-    print("  check %.2f s; download %.2f s (aria2c / download %.2f); click to product %.2f s (%.2f x aria2c); "
-          "click to exit %.2f s (%.2f x aria2c); peak %d KiB (%d KiB at the click)"
-          % (check, download, a_wall / download, product, product / a_wall, exit_at, exit_at / a_wall, peak,
+    install = marks[DONE] - end if end is not None and DONE in marks else float("nan")
+    print("  check %.2f s; download %.2f s (aria2c / download %.2f); installation %.2f s; click to product %.2f s "
+          "(%.2f x aria2c); click to exit %.2f s (%.2f x aria2c); peak %d KiB (%d KiB at the click)"
+          % (check, download, a_wall / download, install, product, product / a_wall, exit_at, exit_at / a_wall, peak,
              marks.get("idle", 0)))
     with open(rows_path, "a", encoding="utf-8") as rows:
-        rows.write("\t".join(str(v) for v in (label, a_wall, c_wall, check, download, product, exit_at, peak)) + "\n")
+        rows.write("\t".join(str(v) for v in (label, a_wall, c_wall, check, download, product, exit_at, peak,
+                                              install)) + "\n")
 
 
 def summary(rows_path):
     print("== summary (seconds; ratios against aria2c -x4 fetching the same archive)")
-    print("  %-32s %7s %7s %7s %8s %8s %7s %8s %7s %9s" % (
-        "case", "aria2c", "curl", "check", "download", "product", "x aria", "exit", "x aria", "peak KiB"))
+    print("  %-40s %7s %7s %7s %8s %8s %8s %7s %8s %7s %9s" % (
+        "case", "aria2c", "curl", "check", "download", "install", "product", "x aria", "exit", "x aria", "peak KiB"))
     for line in open(rows_path, encoding="utf-8"):
-        label, a, c, check, download, product, exit_at, peak = line.rstrip("\n").split("\t")
-        a, c, check, download, product, exit_at = map(float, (a, c, check, download, product, exit_at))
-        print("  %-32s %7.2f %7.2f %7.2f %8.2f %8.2f %7.2f %8.2f %7.2f %9s" % (
-            label, a, c, check, download, product, product / a, exit_at, exit_at / a, peak))
+        label, a, c, check, download, product, exit_at, peak, install = line.rstrip("\n").split("\t")
+        a, c, check, download, product, exit_at, install = map(float, (a, c, check, download, product, exit_at, install))
+        print("  %-40s %7.2f %7.2f %7.2f %8.2f %8.2f %8.2f %7.2f %8.2f %7.2f %9s" % (
+            label, a, c, check, download, install, product, product / a, exit_at, exit_at / a, peak))
 
 
 if __name__ == "__main__":

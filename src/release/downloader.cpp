@@ -4,6 +4,7 @@
 #include <winioctl.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <exception>
@@ -24,6 +25,10 @@
 #ifdef MORVANE_TEST_HOOKS
 std::function<void(int32_t)> DownloadWorkerStartHook;
 std::function<void(double)> DownloadMergeTimeHook;
+std::function<void()> DownloadFirstByteHook;
+namespace {
+std::atomic<bool> g_firstByteSeen{false};
+}
 uint32_t DownloadStallWindowMs = kStallWindowMs;
 int64_t DownloadStallMinBytes = kStallMinBytes;
 #endif
@@ -55,59 +60,115 @@ int64_t FileLength(const std::wstring& path) {
 
 }  // namespace
 
-// SHA-256 of a part file from its first byte, fed with what is written to it. It keeps up only
-// while each write begins where the one before ended: a write anywhere else, or a cut below
-// what it has taken, loses it (the join then hashes that part itself); a cut to nothing starts
-// it again.
-class TRunningHash {
+// The SHA-256 of the whole file, taken while the parts arrive: a thread of its own reads the
+// part files in order, each up to what its worker has written so far, so that the join has
+// nothing left to hash. It keeps up only while every part grows by appending: a write
+// anywhere else, a cut below what a worker wrote, or an answer with the whole file in place of
+// a range loses it, and the join then hashes the parts itself.
+class TPartHasher {
  public:
-  void Restart() {
-    try {
-      FHash.emplace();
-      FLength = 0;
-    } catch (...) {
-      FHash.reset();
-    }
-  }
-  void Take(int64_t position, const void* data, size_t count) {
-    if (!FHash) return;
-    if (position != FLength) {
-      FHash.reset();
+  TPartHasher(std::vector<std::wstring> partFiles, std::vector<TPartRange> ranges)
+      : FPartFiles(std::move(partFiles)), FRanges(std::move(ranges)), FWritten(FRanges.size()) {}
+  ~TPartHasher() { Finish(); }
+  TPartHasher(const TPartHasher&) = delete;
+  TPartHasher& operator=(const TPartHasher&) = delete;
+
+  // Raises when the thread cannot be started (the join then hashes).
+  void Begin() { FThread = std::thread([this] { Follow(); }); }
+
+  // Worker side. A write of count bytes at position of part index has been made.
+  void Wrote(size_t index, int64_t position, size_t count) {
+    if (position != FWritten[index].load(std::memory_order_relaxed)) {
+      Lose();
       return;
     }
-    try {
-      FHash->Update(data, count);
-      FLength += static_cast<int64_t>(count);
-    } catch (...) {
-      FHash.reset();
-    }
+    FWritten[index].store(position + static_cast<int64_t>(count), std::memory_order_release);
   }
-  void Cut(int64_t size) {
-    if (size == 0)
-      Restart();
-    else if (size < FLength)
-      FHash.reset();
+  // Before part index is cut to size.
+  void Cutting(size_t index, int64_t size) {
+    if (size < FWritten[index].load(std::memory_order_relaxed)) Lose();
   }
-  // The hash when it has taken exactly length bytes, else null.
-  TSha256* Covering(int64_t length) { return FHash && FLength == length ? &*FHash : nullptr; }
+  void Lose() { FLost.store(true); }
+
+  // Once every worker has ended: lets the thread read what is left and waits for it.
+  void Finish() {
+    FWorkersDone.store(true);
+    if (FThread.joinable()) FThread.join();
+  }
+  // After Finish: the hash of every part whole, or null when it could not keep up.
+  TSha256* Covering() { return FComplete && !FLost.load() ? &*FHash : nullptr; }
 
  private:
+  void Follow() {
+    try {
+      FHash.emplace();
+      std::vector<char> buffer(kHashBlock);
+      for (size_t index = 0; index < FRanges.size(); ++index)
+        if (!FollowPart(index, buffer)) return;
+      FComplete = true;
+    } catch (...) {
+      Lose();
+    }
+  }
+
+  // False when the part could not be followed to its end.
+  bool FollowPart(size_t index, std::vector<char>& buffer) {
+    const int64_t length = FRanges[index].Length();
+    Sys::TFileHandle file;
+    int64_t position = 0;
+    while (position < length) {
+      if (FLost.load()) return false;
+      const int64_t written = FWritten[index].load(std::memory_order_acquire);
+      if (written <= position) {
+        // Nothing new: a worker that has ended will write nothing more.
+        if (FWorkersDone.load() && FWritten[index].load(std::memory_order_acquire) <= position) return false;
+        Sleep(1);
+        continue;
+      }
+      if (!file) {
+        // Opened once its worker has written to it, so it is this run's file.
+        file.Reset(CreateFileW(FPartFiles[index].c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file) return false;
+      }
+      const DWORD want = static_cast<DWORD>(std::min<int64_t>(written - position, static_cast<int64_t>(buffer.size())));
+      OVERLAPPED at{};
+      at.Offset = static_cast<DWORD>(static_cast<uint64_t>(position));
+      at.OffsetHigh = static_cast<DWORD>(static_cast<uint64_t>(position) >> 32);
+      DWORD read = 0;
+      if (!ReadFile(file.Get(), buffer.data(), want, &read, &at) || read != want) return false;
+      // A cut is announced before it is made: bytes read while one was under way are not used.
+      if (FLost.load()) return false;
+      FHash->Update(buffer.data(), read);
+      position += read;
+    }
+    return true;
+  }
+
+  static constexpr size_t kHashBlock = 1048576;
+  const std::vector<std::wstring> FPartFiles;
+  const std::vector<TPartRange> FRanges;
+  std::vector<std::atomic<int64_t>> FWritten;  // per part: bytes appended in order so far
+  std::atomic<bool> FLost{false};
+  std::atomic<bool> FWorkersDone{false};
+  bool FComplete = false;
   std::optional<TSha256> FHash;
-  int64_t FLength = 0;
+  std::thread FThread;
 };
 
 namespace {
 
 // The part file as the HTTP client's sink: refuses at once a byte past the most the part may
-// hold, so a runaway body never fills the disk. With a running hash, it hands that every byte
-// written, with where it went.
+// hold, so a runaway body never fills the disk. With a hasher, it tells that where every write
+// went and every cut before it is made.
 class TPartSink final : public TStream {
  public:
   explicit TPartSink(TStream& file) : FFile(file) {}
   int64_t Limit = 0;
   // A write of the file itself failed, or the body ran past Limit.
   bool Refused = false;
-  TRunningHash* Hash = nullptr;
+  TPartHasher* Hasher = nullptr;
+  size_t Index = 0;
 
   void Write(const void* data, size_t count) override {
     const int64_t at = FFile.Position();
@@ -122,15 +183,18 @@ class TPartSink final : public TStream {
       Refused = true;
       throw;
     }
-    if (Hash) Hash->Take(at, data, count);
+    if (Hasher) Hasher->Wrote(Index, at, count);
+#ifdef MORVANE_TEST_HOOKS
+    if (DownloadFirstByteHook && !g_firstByteSeen.exchange(true)) DownloadFirstByteHook();
+#endif
   }
   size_t Read(void* data, size_t count) override { return FFile.Read(data, count); }
   int64_t Size() override { return FFile.Size(); }
   int64_t Position() override { return FFile.Position(); }
   void Seek(int64_t position) override { FFile.Seek(position); }
   void SetSize(int64_t size) override {
+    if (Hasher) Hasher->Cutting(Index, size);
     FFile.SetSize(size);
-    if (Hash) Hash->Cut(size);
   }
 
  private:
@@ -188,14 +252,20 @@ void TParallelDownloader::Start() {
     }
     FError.clear();
   }
-  if (!FExpectedSha256.empty()) {
-    FLeadHash = std::make_unique<TRunningHash>();
-    FLeadHash->Restart();
-  }
   const std::vector<TPartRange> ranges = FOnlyRanges.empty() ? PlanRanges(FTotalSize, FThreadCount) : FOnlyRanges;
   {
     std::lock_guard<std::mutex> lock(FLock);
     FRanges = ranges;
+  }
+  for (int32_t i = 0; i < FThreadCount; ++i) FPartFiles[static_cast<size_t>(i)] = GetPartFileName(i);
+  if (!FExpectedSha256.empty()) {
+    // Without a thread for it the join hashes, as it does when the hasher falls behind.
+    try {
+      FHasher = std::make_unique<TPartHasher>(FPartFiles, ranges);
+      FHasher->Begin();
+    } catch (...) {
+      FHasher.reset();
+    }
   }
 
   std::vector<std::unique_ptr<TDownloadPartThread>> workers;
@@ -204,7 +274,6 @@ void TParallelDownloader::Start() {
   for (int32_t i = 0; i < FThreadCount; ++i) {
     // More ranges than connections: a range starts when the one that many places before ends.
     if (i >= FConnections) workers[static_cast<size_t>(i - FConnections)]->WaitFor();
-    FPartFiles[static_cast<size_t>(i)] = GetPartFileName(i);
     try {
       workers.push_back(std::make_unique<TDownloadPartThread>(FUrl, FPartFiles[static_cast<size_t>(i)],
                                                               ranges[static_cast<size_t>(i)].StartByte,
@@ -222,6 +291,7 @@ void TParallelDownloader::Start() {
     if (wholeFilePart < 0 && workers[i]->WholeFile()) wholeFilePart = static_cast<int32_t>(i);
     workers[i].reset();
   }
+  if (FHasher) FHasher->Finish();
 
   if (!startError.empty()) throw Exception(startError);
   std::wstring error;
@@ -332,13 +402,13 @@ void TParallelDownloader::CheckTarget(TFileStream& target, TSha256* hash) {
   throw Exception(error);
 }
 
-TSha256* TParallelDownloader::JoinHash(int32_t firstPart, std::optional<TSha256>& fresh, bool& taken) {
+TSha256* TParallelDownloader::JoinHash(std::optional<TSha256>& fresh, bool& taken) {
   taken = false;
   if (FExpectedSha256.empty()) return nullptr;
-  if (firstPart == 0 && FLeadHash)
-    if (TSha256* lead = FLeadHash->Covering(FileLength(FPartFiles[0]))) {
+  if (FHasher)
+    if (TSha256* followed = FHasher->Covering()) {
       taken = true;
-      return lead;
+      return followed;
     }
   return &fresh.emplace();
 }
@@ -346,21 +416,21 @@ TSha256* TParallelDownloader::JoinHash(int32_t firstPart, std::optional<TSha256>
 void TParallelDownloader::MergeParts() {
   TFileStream target = TFileStream::Create(FFileName);
   std::optional<TSha256> fresh;
-  bool leadTaken = false;
-  TSha256* hash = JoinHash(0, fresh, leadTaken);
+  bool hashed = false;
+  TSha256* hash = JoinHash(fresh, hashed);
   std::vector<char> buffer;
   buffer.reserve(kMergeBufferSize);
-  for (int32_t i = 0; i < FThreadCount; ++i) AppendPart(target, i, buffer, i == 0 && leadTaken ? nullptr : hash);
+  for (int32_t i = 0; i < FThreadCount; ++i) AppendPart(target, i, buffer, hashed ? nullptr : hash);
   CheckTarget(target, hash);
 }
 
 void TParallelDownloader::TakeWholeFile(int32_t index) {
   TFileStream target = TFileStream::Create(FFileName);
   std::optional<TSha256> fresh;
-  bool leadTaken = false;
-  TSha256* hash = JoinHash(index, fresh, leadTaken);
+  bool hashed = false;
+  TSha256* hash = JoinHash(fresh, hashed);
   std::vector<char> buffer;
-  AppendPart(target, index, buffer, leadTaken ? nullptr : hash);
+  AppendPart(target, index, buffer, hashed ? nullptr : hash);
   for (int32_t i = 0; i < FThreadCount; ++i)
     if (i != index) DeleteFileW(FPartFiles[static_cast<size_t>(i)].c_str());
   CheckTarget(target, hash);
@@ -429,7 +499,8 @@ void TDownloadPartThread::WaitFor() {
 
 void TDownloadPartThread::Execute() {
   try {
-    TFileStream part = TFileStream::Create(FPartFile);
+    // Shared for reading with the hasher, which follows the part as it grows.
+    TFileStream part = TFileStream::Create(FPartFile, FILE_SHARE_READ);
     std::wstring lastError;
     for (int attempt = 0;; ++attempt) {
       if (TryOnce(part, lastError)) return;
@@ -445,7 +516,10 @@ bool TDownloadPartThread::TryOnce(TFileStream& part, std::wstring& lastError) {
   const int64_t total = FDownloader ? FDownloader->FTotalSize : FEndByte + 1;
   const bool wholeRange = FStartByte == 0 && FEndByte == total - 1;
   TPartSink sink(part);
-  if (FPartIndex == 0 && FDownloader) sink.Hash = FDownloader->FLeadHash.get();
+  if (FDownloader && FDownloader->FHasher) {
+    sink.Hasher = FDownloader->FHasher.get();
+    sink.Index = static_cast<size_t>(FPartIndex);
+  }
   // What the part file still lacks: of the range, or of the whole file once the server has
   // answered with all of it. Every byte in it came from an answer whose head named exactly
   // those bytes; a part is done only when such an answer also ended its body, so one that
@@ -487,6 +561,7 @@ bool TDownloadPartThread::TryOnce(TFileStream& part, std::wstring& lastError) {
     }
     expected = JudgePartHead(status, L"", response.Header(L"Content-Length"), rest, total);
     // A server that ignores "Range" sends the whole file: it replaces what the part held.
+    if (sink.Hasher && !wholeRange) sink.Hasher->Lose();
     sink.SetSize(0);
     sink.Seek(0);
     sink.Limit = total;

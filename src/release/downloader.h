@@ -28,7 +28,7 @@ using TParallelProgressEvent = std::function<void(void* Sender, int64_t Download
 
 class TDownloadPartThread;
 class TFileStream;
-class TRunningHash;
+class TPartHasher;
 class TSha256;
 
 class TParallelDownloader {
@@ -73,10 +73,10 @@ class TParallelDownloader {
   // The target made of one part file that holds the whole file; every part file is deleted.
   void TakeWholeFile(int32_t index);
   void AppendPart(TFileStream& target, int32_t index, std::vector<char>& buffer, TSha256* hash);
-  // The hash a join that begins with part firstPart goes on with: the first part's, taken as
-  // it arrived, when it covers that part file whole (taken is then set); otherwise a new one
-  // in fresh. None without a published checksum.
-  TSha256* JoinHash(int32_t firstPart, std::optional<TSha256>& fresh, bool& taken);
+  // The hash of the joined file: the one taken while the parts arrived when it covers them all
+  // (taken is then set and the join hashes nothing); otherwise a new one in fresh, which the
+  // join feeds. None without a published checksum.
+  TSha256* JoinHash(std::optional<TSha256>& fresh, bool& taken);
   // Size and published SHA-256 of the joined target; deletes it when either is wrong.
   void CheckTarget(TFileStream& target, TSha256* hash);
   void DeletePartFiles();
@@ -99,9 +99,9 @@ class TParallelDownloader {
   TParallelProgressEvent FOnProgress;
   std::wstring FError;
   std::mutex FLock;
-  // The first part's SHA-256, fed by its worker as the bytes arrive in order, so the join
-  // hashes only the later parts (a published checksum only).
-  std::unique_ptr<TRunningHash> FLeadHash;
+  // The SHA-256 of the parts, taken on a thread of its own while they arrive, so the join
+  // hashes nothing (a published checksum only).
+  std::unique_ptr<TPartHasher> FHasher;
 };
 
 // One part: a ranged GET into the part file, on a thread of its own that starts as soon as the
@@ -161,4 +161,7 @@ extern int64_t DownloadStallMinBytes;
 extern std::function<void(int32_t)> DownloadWorkerStartHook;
 // Called with the seconds the join of the parts took (hashing included), for the benchmark.
 extern std::function<void(double)> DownloadMergeTimeHook;
+// Called on a worker's thread when the first body bytes of the download reach a part file, for
+// the benchmark.
+extern std::function<void()> DownloadFirstByteHook;
 #endif

@@ -40,8 +40,8 @@ bool ForceDirectories(const std::wstring& path) {
   return DirectoryExists(dir);
 }
 
-TFileStream TFileStream::Create(const std::wstring& path) {
-  HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+TFileStream TFileStream::Create(const std::wstring& path, DWORD share) {
+  HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, share, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) RaiseFileError(L"create", path, GetLastError());
   return TFileStream(handle, path);

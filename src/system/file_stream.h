@@ -10,9 +10,9 @@
 
 class TFileStream final : public TStream {
  public:
-  // A new file, or an existing one truncated to length 0, for reading and writing, shared with
-  // nobody. Raises "Cannot create file "%s". %s".
-  static TFileStream Create(const std::wstring& path);
+  // A new file, or an existing one truncated to length 0, for reading and writing, shared as
+  // given (by default with nobody). Raises "Cannot create file "%s". %s".
+  static TFileStream Create(const std::wstring& path, DWORD share = 0);
   // A file that must not exist yet, for writing, shared with nobody. Raises "Cannot create file
   // "%s". %s" with the path the message should name.
   static TFileStream CreateNew(const std::wstring& path, const std::wstring& nameInMessage);
@@ -32,6 +32,8 @@ class TFileStream final : public TStream {
   void SetSize(int64_t size) override;
 
   HANDLE Handle() const { return FHandle.Get(); }
+  // Hands the open file over to the caller; the stream is closed after.
+  Sys::TFileHandle TakeHandle() { return std::move(FHandle); }
   const std::wstring& FileName() const { return FFileName; }
   void Close();
   // Writes what the system still holds of the file to the disk; raises "Stream write error".

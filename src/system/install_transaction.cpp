@@ -1,9 +1,15 @@
 #include "system/install_transaction.h"
 
+#include <atomic>
+#include <condition_variable>
 #include <cstdlib>
 #include <cwchar>
+#include <deque>
+#include <map>
+#include <mutex>
 #include <optional>
 #include <set>
+#include <thread>
 
 #include "system/errors.h"
 #include "system/file_stream.h"
@@ -340,6 +346,112 @@ void UndoChanges(const std::wstring& productFolder, const std::vector<TChange>& 
   if (!firstFailure.empty()) throw Exception(firstFailure);
 }
 
+// Makes written files durable on a few threads of their own while the installation writes the
+// next ones: each takes an open file, flushes it to the disk and closes it. A flush mostly waits
+// for the disk, so several at once cost little more than one, and none of them holds up the
+// writing. At most kMaxPending files wait, so the open handles do not grow with the archive.
+class TFlusher {
+ public:
+  explicit TFlusher(const TInstallOptions& options) : FOptions(options) {}
+  ~TFlusher() {
+    try {
+      Wait();
+    } catch (...) {
+    }
+    {
+      std::lock_guard<std::mutex> lock(FLock);
+      FStopping = true;
+    }
+    FWork.notify_all();
+    for (std::thread& thread : FThreads) thread.join();
+  }
+  TFlusher(const TFlusher&) = delete;
+  TFlusher& operator=(const TFlusher&) = delete;
+
+  // Takes over the open file; path is the file's full path, shown is how a failure names it.
+  void Add(Sys::TFileHandle file, std::wstring path, std::wstring shown) {
+    std::unique_lock<std::mutex> lock(FLock);
+    FRoom.wait(lock, [&] { return FQueue.size() < kMaxPending; });
+    FQueue.push_back({std::move(file), std::move(path), std::move(shown)});
+    ++FUnfinished;
+    // A thread more while there is more waiting than the threads take.
+    if (FThreads.size() < kThreads && FIdle == 0) {
+      try {
+        FThreads.emplace_back([this] { Run(); });
+      } catch (...) {
+        if (FThreads.empty()) {
+          // No thread at all: this one flushes.
+          TItem item = std::move(FQueue.front());
+          FQueue.pop_front();
+          lock.unlock();
+          Flush(item);
+          return;
+        }
+      }
+    }
+    lock.unlock();
+    FWork.notify_one();
+  }
+
+  // Returns when every file added so far is durable and closed; raises the first failure.
+  void Wait() {
+    std::unique_lock<std::mutex> lock(FLock);
+    FDone.wait(lock, [&] { return FUnfinished == 0; });
+    if (!FFailure.empty()) {
+      const std::wstring shown = std::exchange(FFailure, std::wstring());
+      RaiseFileError(L"write", shown, std::exchange(FFailureCode, 0));
+    }
+  }
+
+ private:
+  struct TItem {
+    Sys::TFileHandle File;
+    std::wstring Path, Shown;
+  };
+  static constexpr size_t kThreads = 4;
+  static constexpr size_t kMaxPending = 64;
+
+  void Run() {
+    std::unique_lock<std::mutex> lock(FLock);
+    for (;;) {
+      ++FIdle;
+      FWork.wait(lock, [&] { return FStopping || !FQueue.empty(); });
+      --FIdle;
+      if (FQueue.empty()) return;
+      TItem item = std::move(FQueue.front());
+      FQueue.pop_front();
+      FRoom.notify_one();
+      lock.unlock();
+      Flush(item);
+      lock.lock();
+    }
+  }
+
+  void Flush(TItem& item) {
+    const bool flushed = FlushFileBuffers(item.File.Get()) != 0;
+    const DWORD code = flushed ? 0 : GetLastError();
+    item.File.Reset();
+    if (flushed && FOptions.OnDurable) FOptions.OnDurable(item.Path);
+    std::lock_guard<std::mutex> lock(FLock);
+    if (!flushed && FFailure.empty()) {
+      FFailure = item.Shown;
+      FFailureCode = code;
+    }
+    if (--FUnfinished == 0) FDone.notify_all();
+  }
+
+  const TInstallOptions& FOptions;
+  std::mutex FLock;
+  std::condition_variable FWork, FRoom, FDone;
+  std::deque<TItem> FQueue;
+  std::vector<std::thread> FThreads;
+  size_t FIdle = 0;
+  size_t FUnfinished = 0;
+  bool FStopping = false;
+  std::wstring FFailure;
+  DWORD FFailureCode = 0;
+};
+
 // The installation of one archive: TZipOutput calls in entry order, each change counted.
 class TInstallOutput final : public TZipOutput {
  public:
@@ -351,8 +463,16 @@ class TInstallOutput final : public TZipOutput {
   const std::vector<TChange>& Changes() const { return FChanges; }
   // The entry being written, for messages that do not name it themselves.
   const std::wstring& CurrentTarget() const { return FTarget; }
-  // Lets go of the file being written, so that the undo can delete it.
-  void CloseOpenFile() { FFile.reset(); }
+  // Lets go of the file being written and of those still being flushed, so that the undo can
+  // delete them.
+  void CloseOpenFiles() {
+    FFile.reset();
+    try {
+      FFlusher.Wait();
+    } catch (...) {
+      // The file is deleted all the same.
+    }
+  }
 
   void Begin() {
     // A folder of its own, made now: nothing left by an earlier run can count as this one's.
@@ -376,9 +496,16 @@ class TInstallOutput final : public TZipOutput {
   bool CreatedWorkFolder() const { return FCreated; }
 
   void Commit() {
+    // Every new file on the disk before the first old one goes aside: a lost power from here on
+    // finds each new file whole, under its temporary name or its own.
+    FTarget.clear();
+    FFlusher.Wait();
+    for (size_t index : FWritten) PutInPlace(FChanges[index]);
+    FTarget.clear();
     // From here a restart finishes the clean-up instead of undoing.
     const DWORD code = MoveFileRetrying(FWork + kRecordName, FWork + kDoneName, FWork + kRecordName, FOptions);
     if (code != 0) RaiseFileError(L"rename", FWork + kRecordName, code);
+    DeleteAsides();
     try {
       RemoveWorkFolder(FWork, FOptions);
     } catch (const Exception&) {
@@ -404,8 +531,9 @@ class TInstallOutput final : public TZipOutput {
     if (plan.File) FCurrent = &FChanges[*plan.File];
   }
 
-  void BeginFile(const TZipItem&) override {
+  void BeginFile(const TZipItem& item) override {
     FTarget = JoinZipPath(FProduct, FCurrent->Name);
+    FCurrentItem = &item;
     Change();
     FFile.emplace(TFileStream::CreateNew(JoinZipPath(FProduct, FCurrent->Temporary), FTarget));
   }
@@ -423,28 +551,14 @@ class TInstallOutput final : public TZipOutput {
   }
 
   void CloseFile() override {
-    // Flushed before it replaces anything: after a lost power the file holds what it should.
-    if (!FlushFileBuffers(FFile->Handle())) RaiseFileError(L"write", FTarget, GetLastError());
+    SetTimesAndAttributes(FFile->Handle(), *FCurrentItem);
+    // Made durable on the flusher's threads while the next files are written; Commit waits for
+    // all of them before it replaces anything.
+    FFlusher.Add(FFile->TakeHandle(), JoinZipPath(FProduct, FCurrent->Temporary), FTarget);
     FFile.reset();
   }
 
-  void FinishFile(const TZipItem& item) override {
-    const std::wstring temporary = JoinZipPath(FProduct, FCurrent->Temporary);
-    if (DosDateTimeValid(item.DosDate, item.DosTime)) SetDosTime(temporary, item.DosDate, item.DosTime);
-    if (!FCurrent->Aside.empty()) {
-      Change();
-      // A read-only file may be renamed but never deleted, so the attribute goes first; the
-      // record keeps it for the undo.
-      if (FCurrent->Attributes & FILE_ATTRIBUTE_READONLY)
-        SetFileAttributesW(FTarget.c_str(), FCurrent->Attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
-      const DWORD code = MoveFileRetrying(FTarget, FWork + FCurrent->Aside, FTarget, FOptions);
-      if (code != 0) RaiseFileError(L"create", FTarget, code);
-    }
-    Change();
-    const DWORD code = MoveFileRetrying(temporary, FTarget, FTarget, FOptions);
-    if (code != 0) RaiseFileError(L"create", FTarget, code);
-    if ((item.MadeBy >> 8) == 0) SetFileAttributesW(FTarget.c_str(), item.ExternalAttributes & 0xFF & ~0x08u);
-  }
+  void FinishFile(const TZipItem&) override { FWritten.push_back(static_cast<size_t>(FCurrent - FChanges.data())); }
 
  private:
   struct TItemPlan {
@@ -480,21 +594,45 @@ class TInstallOutput final : public TZipOutput {
         TChange file;
         file.Name = name;
         const std::wstring folder = ExtractFilePath(name);
+        const TFolderNames& present = NamesIn(folder);
         do {
           file.Temporary = folder + TemporaryName(temporaryNumber++);
-        } while (PathPresent(JoinZipPath(FProduct, file.Temporary)));
-        WIN32_FIND_DATAW found{};
-        const Sys::TFindHandle existing(FindFirstFileW(JoinZipPath(FProduct, name).c_str(), &found));
-        if (existing) {
+        } while (present.count(FoldFileName(ExtractFileName(file.Temporary))));
+        const auto existing = present.find(FoldFileName(ExtractFileName(name)));
+        if (existing != present.end()) {
           file.Aside = std::to_wstring(FChanges.size());
-          file.Attributes = found.dwFileAttributes;
-          file.Original = folder + found.cFileName;
+          file.Attributes = existing->second.Attributes;
+          file.Original = folder + existing->second.Spelling;
         }
         plan.File = FChanges.size();
         FChanges.push_back(std::move(file));
       }
       FItems.push_back(std::move(plan));
     }
+    FPresent.clear();
+  }
+
+  struct TPresentName {
+    std::wstring Spelling;
+    DWORD Attributes = 0;
+  };
+  // The names in one folder of the product, by their folded spelling.
+  using TFolderNames = std::map<std::wstring, TPresentName>;
+
+  // What a folder of the product (relative, "" or ending with "\") holds, read once for all of
+  // its entries: one listing in place of a look-up per file.
+  const TFolderNames& NamesIn(const std::wstring& folder) {
+    const auto [entry, added] = FPresent.try_emplace(FoldFileName(folder));
+    if (!added) return entry->second;
+    WIN32_FIND_DATAW data{};
+    const Sys::TFindHandle find(FindFirstFileW((JoinZipPath(FProduct, folder) + L"*").c_str(), &data));
+    if (find) {
+      do {
+        const std::wstring name = data.cFileName;
+        if (name != L"." && name != L"..") entry->second[FoldFileName(name)] = {name, data.dwFileAttributes};
+      } while (FindNextFileW(find.Get(), &data));
+    }
+    return entry->second;
   }
 
   void Change() {
@@ -522,22 +660,79 @@ class TInstallOutput final : public TZipOutput {
 #endif
   }
 
-  static void SetDosTime(const std::wstring& path, uint16_t date, uint16_t time) {
+  // The old files went aside writable: one delete each, from a few threads at once, since each
+  // mostly waits for the file system. Whatever stays is left to the sweep of the work folder.
+  void DeleteAsides() {
+    std::vector<std::wstring> asides;
+    for (size_t index : FWritten)
+      if (!FChanges[index].Aside.empty()) asides.push_back(FWork + FChanges[index].Aside);
+    std::atomic<size_t> next{0};
+    const auto deleteSome = [&] {
+      for (size_t i; (i = next++) < asides.size();) DeleteFileW(asides[i].c_str());
+    };
+    std::vector<std::thread> helpers;
+    for (size_t n = 1; n < kDeleteThreads && n * kDeletesPerThread < asides.size(); ++n) {
+      try {
+        helpers.emplace_back(deleteSome);
+      } catch (...) {
+        break;  // fewer helpers: this thread deletes the rest
+      }
+    }
+    deleteSome();
+    for (std::thread& helper : helpers) helper.join();
+  }
+  static constexpr size_t kDeleteThreads = 4;
+  static constexpr size_t kDeletesPerThread = 32;
+
+  // The old file aside, then the new one from its temporary name into its place.
+  void PutInPlace(const TChange& change) {
+    FTarget = JoinZipPath(FProduct, change.Name);
+    if (!change.Aside.empty()) {
+      Change();
+      // A read-only file may be renamed but never deleted, so the attribute goes first; the
+      // record keeps it for the undo.
+      if (change.Attributes & FILE_ATTRIBUTE_READONLY)
+        SetFileAttributesW(FTarget.c_str(), change.Attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+      const DWORD code = MoveFileRetrying(FTarget, FWork + change.Aside, FTarget, FOptions);
+      if (code != 0) RaiseFileError(L"create", FTarget, code);
+    }
+    Change();
+    const DWORD code = MoveFileRetrying(JoinZipPath(FProduct, change.Temporary), FTarget, FTarget, FOptions);
+    if (code != 0) RaiseFileError(L"create", FTarget, code);
+  }
+
+  // The entry's date and time (as local time), and its attributes when it was made on an MS-DOS
+  // host, set on the open file in one call.
+  static void SetTimesAndAttributes(HANDLE file, const TZipItem& item) {
+    FILE_BASIC_INFO info{};
     FILETIME local{}, utc{};
-    if (!DosDateTimeToFileTime(date, time, &local) || !LocalFileTimeToFileTime(&local, &utc)) return;
-    const Sys::TFileHandle file(CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (file) SetFileTime(file.Get(), &utc, nullptr, &utc);
+    if (DosDateTimeValid(item.DosDate, item.DosTime) && DosDateTimeToFileTime(item.DosDate, item.DosTime, &local) &&
+        LocalFileTimeToFileTime(&local, &utc)) {
+      info.CreationTime.LowPart = info.LastWriteTime.LowPart = utc.dwLowDateTime;
+      info.CreationTime.HighPart = info.LastWriteTime.HighPart = static_cast<LONG>(utc.dwHighDateTime);
+    }
+    if ((item.MadeBy >> 8) == 0) {
+      // Read-only, hidden, system and archive; none of them is a plain file (0 leaves them).
+      const DWORD attributes = item.ExternalAttributes & 0x27u;
+      info.FileAttributes = attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
+    }
+    if (info.LastWriteTime.QuadPart != 0 || info.FileAttributes != 0)
+      SetFileInformationByHandle(file, FileBasicInfo, &info, sizeof info);
   }
 
   std::wstring FProduct, FWork;
   const TInstallOptions& FOptions;
   std::vector<TChange> FChanges;
   std::vector<TItemPlan> FItems;
+  std::map<std::wstring, TFolderNames> FPresent;  // filled while planning
   size_t FItem = 0;
   TChange* FCurrent = nullptr;
+  const TZipItem* FCurrentItem = nullptr;
   std::wstring FTarget;
   std::optional<TFileStream> FFile;
+  // The files written so far, as indexes into FChanges, in entry order.
+  std::vector<size_t> FWritten;
+  TFlusher FFlusher{FOptions};
   int FChangeNumber = 0;
   bool FCreated = false;
 };
@@ -605,7 +800,7 @@ void InstallZipItems(TZipSource& source, const std::vector<TZipItem>& items, con
     std::wstring message = CurrentExceptionText();
     if (!output.CurrentTarget().empty() && message.find(output.CurrentTarget()) == std::wstring::npos)
       message += L": " + output.CurrentTarget();
-    output.CloseOpenFile();
+    output.CloseOpenFiles();
     try {
       UndoChanges(product, output.Changes(), options);
       RemoveWorkFolder(WorkFolder(product), options);

@@ -1,8 +1,10 @@
 // An installation into the product folder that happens all or not at all. Before the first
 // change it writes a record of every change it will make into a folder of its own inside the
-// product folder and flushes it; files it replaces are moved aside into that folder, new files
-// are written under temporary names and renamed into place once complete and checked. Any
-// failure undoes every change; a record left by a killed run is undone at the next start.
+// product folder and flushes it. Then every new file is written under a temporary name and
+// checked, while a few threads make the written files durable; only once all of them are on
+// the disk are the files they replace moved aside into that folder and the new ones renamed
+// into place. Any failure undoes every change; a record left by a killed run or a lost power
+// is undone at the next start.
 #pragma once
 
 #include <windows.h>
@@ -27,6 +29,9 @@ struct TInstallOptions {
   std::function<void(int change)> BeforeChange;
   // The free bytes of the product folder's volume, in place of what the system says.
   std::optional<uint64_t> FreeSpace;
+  // Called, from any thread, with the full path of each new file once its bytes are on the
+  // disk, under its temporary name.
+  std::function<void(const std::wstring& path)> OnDurable;
 };
 
 // Everything below the product folder, named relative to it; the installation's own folder is

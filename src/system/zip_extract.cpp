@@ -14,21 +14,6 @@
 #include "system/zip_judge.h"
 
 namespace {
-class TFileSource final : public TZipSource {
- public:
-  explicit TFileSource(TFileStream& file) : FFile(file), FSize(file.Size()) {}
-  int64_t Size() override { return FSize; }
-  size_t ReadAt(int64_t offset, void* data, size_t count) override {
-    if (offset < 0 || offset >= FSize) return 0;
-    FFile.Seek(offset);
-    return FFile.Read(data, count);
-  }
-
- private:
-  TFileStream& FFile;
-  int64_t FSize;
-};
-
 // Whole mebibytes, rounded up or down.
 std::wstring Mebibytes(uint64_t bytes, bool up) {
   const uint64_t mib = 1024 * 1024;
@@ -56,7 +41,7 @@ void CheckFreeSpace(const std::wstring& folder, const std::vector<TZipItem>& ite
 void Install(const std::wstring& archivePath, const std::wstring& destFolder, const TInstallOptions& options,
              const std::vector<uint64_t>* only) {
   TFileStream archive = TFileStream::Open(archivePath, FILE_SHARE_READ);
-  TFileSource source(archive);
+  TFileZipSource source(archive);
   const std::wstring product = JoinZipPath(ExpandFileName(destFolder), L"");
   UndoInterruptedInstall(product);
 

@@ -5,7 +5,25 @@
 #include <string>
 #include <vector>
 
+#include "system/file_stream.h"
 #include "system/install_transaction.h"
+#include "system/zip_core.h"
+
+// An archive file open for reading as the zip reader's source.
+class TFileZipSource final : public TZipSource {
+ public:
+  explicit TFileZipSource(TFileStream& file) : FFile(file), FSize(file.Size()) {}
+  int64_t Size() override { return FSize; }
+  size_t ReadAt(int64_t offset, void* data, size_t count) override {
+    if (offset < 0 || offset >= FSize) return 0;
+    FFile.Seek(offset);
+    return FFile.Read(data, count);
+  }
+
+ private:
+  TFileStream& FFile;
+  int64_t FSize;
+};
 
 // Room the installation asks for beyond the archive's unpacked size.
 constexpr uint64_t kFreeSpaceMargin = 16 * 1024 * 1024;

@@ -5,7 +5,9 @@
 #include <windows.h>
 
 #include <filesystem>
+#include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -485,6 +487,52 @@ TEST_F(ZipExtractTest, RecordThatCannotBeWrittenChangesNothing) {
   const std::wstring message = Extract(NewRelease());
   EXPECT_EQ(message.rfind(L"Cannot create file \"" + FDest + L"morvane-install", 0), 0u) << EncodeUtf8(message);
   EXPECT_EQ(Snapshot(), before);
+}
+
+// Power-loss order: every new file is on the disk before the first old file goes aside and
+// before any new file takes its place; each is made durable under its temporary name, once.
+// Enough files that several wait for the disk at once.
+TEST_F(ZipExtractTest, OldFilesGoAsideOnlyOnceEveryNewFileIsDurable) {
+  InstallOldProduct();
+  std::vector<TZipBuildEntry> extra;
+  for (int i = 0; i < 150; ++i) extra.push_back(Entry("lib/part" + std::to_string(i) + ".dll", std::string(i * 37, 'x')));
+  const size_t files = 4 + extra.size();
+  std::mutex lock;
+  std::vector<std::wstring> durable;
+  std::set<std::wstring> missing;  // reported durable while not on disk
+  TInstallOptions options;
+  options.OnDurable = [&](const std::wstring& path) {
+    std::lock_guard<std::mutex> guard(lock);
+    durable.push_back(path);
+    if (!Exists(path)) missing.insert(path);
+  };
+  int checked = 0, early = 0;
+  options.BeforeChange = [&](int) {
+    size_t aside = 0;
+    std::error_code ec;
+    for (const auto& f : fs::directory_iterator(fs::path(FDest + L"morvane-install"), ec))
+      if (f.path().filename() != "record.txt") ++aside;
+    const bool replacing = aside > 0 || Exists(FDest + L"plugins\\ai\\TandrelAI.exe") ||
+                           !Exists(FDest + L"Tandrel.exe") || Content(L"Tandrel.exe") != "old program";
+    std::lock_guard<std::mutex> guard(lock);
+    ++checked;
+    if (replacing && durable.size() != files) ++early;
+  };
+  ASSERT_EQ(Extract(NewRelease(extra), L"", options), L"");
+  EXPECT_GT(checked, static_cast<int>(files));
+  EXPECT_EQ(early, 0);
+  EXPECT_TRUE(missing.empty());
+  ASSERT_EQ(durable.size(), files);
+  std::set<std::wstring> once(durable.begin(), durable.end());
+  EXPECT_EQ(once.size(), files);
+  for (const std::wstring& path : durable) {
+    EXPECT_EQ(path.rfind(FDest, 0), 0u) << EncodeUtf8(path);
+    EXPECT_NE(path.find(L"~mv"), std::wstring::npos) << EncodeUtf8(path);  // the temporary name
+    EXPECT_FALSE(Exists(path)) << EncodeUtf8(path);                        // renamed away since
+  }
+  EXPECT_EQ(Content(L"Tandrel.exe"), "new program");
+  EXPECT_EQ(Content(L"lib\\part149.dll"), std::string(149 * 37, 'x'));
+  EXPECT_FALSE(Exists(FDest + L"morvane-install"));
 }
 
 // A read-only file goes aside writable (a read-only file can be renamed but not deleted, so the
