@@ -98,7 +98,8 @@ TEST_F(Installation, KilledInstallationIsUndoneAtTheNextStartInEitherMode) {
   const std::string before = Snapshot();
   const std::string oldProgram = ReadFileBytes(ProductDir() + L"Tandrel.exe");
 
-  // Stopped after the new Tandrel.exe took the old one's place, while TandrelAI.exe is written.
+  // Stopped once every new file is written and the old ones begin to go aside: the old
+  // Tandrel.exe is no longer in its place.
   ASSERT_TRUE(PressAndStopAt(5));
   EXPECT_TRUE(PathExists(ProductDir() + L"morvane-install\\record.txt"));
   EXPECT_NE(ReadFileBytes(ProductDir() + L"Tandrel.exe"), oldProgram);
@@ -202,7 +203,8 @@ TEST_F(Installation, TwoLaunchersPressedTogetherInstallOnce) {
 // is current once the other has finished.
 TEST_F(Installation, NormalAndSilentStartsDuringAnothersInstallation) {
   InstallOldProduct();
-  FLauncher = Run(L"Morvane.exe", L"", L"", {Hold(5)});
+  // Held once the new Tandrel.exe has taken the old one's place.
+  FLauncher = Run(L"Morvane.exe", L"", L"", {Hold(7)});
   WindowOf(FLauncher).Press();
   ASSERT_TRUE(WaitHeld());
   ASSERT_TRUE(PathExists(ProductDir() + L"morvane-install\\record.txt"));
@@ -240,7 +242,8 @@ TEST_F(Installation, NormalAndSilentStartsDuringAnothersInstallation) {
 TEST_F(Installation, KilledHolderIsUndoneByTheWindowThatWaited) {
   InstallOldProduct();
   const std::string before = Snapshot();
-  FLauncher = Run(L"Morvane.exe", L"", L"", {Hold(5)});
+  // Held once the new Tandrel.exe has taken the old one's place.
+  FLauncher = Run(L"Morvane.exe", L"", L"", {Hold(7)});
   WindowOf(FLauncher).Press();
   ASSERT_TRUE(WaitHeld());
   FOther = RunAgain(L"Morvane.exe");
