@@ -164,6 +164,16 @@ class Registration : public Launcher {
     EXPECT_EQ(ReadEntry(), entry);
   }
 
+  // Answers the question Yes; the box that reports the outcome, once it shows (null when none).
+  HWND AnswerYes() const {
+    const HWND question = WaitMessageBox();
+    if (!question) return nullptr;
+    ClickMessageBoxButton(question, IDYES);
+    HWND report = nullptr;
+    return WaitUntil([&] { return (report = FindMessageBox(FUninstaller.Id())) && report != question; }) ? report
+                                                                                                         : nullptr;
+  }
+
   HWND WaitMessageBox() const {
     HWND box = nullptr;
     EXPECT_TRUE(WaitUntil([&] { return (box = FindMessageBox(FUninstaller.Id())) != nullptr; }));
@@ -300,11 +310,8 @@ TEST_F(Registration, UninstallStopsTheProductAndRemovesEverything) {
 
     StartUninstaller(quiet ? L"-uninstall -quiet" : L"-uninstall");
     if (!quiet) {
-      HWND question = WaitMessageBox();
-      ASSERT_NE(question, nullptr);
-      ClickMessageBoxButton(question, IDYES);
-      HWND report = nullptr;
-      ASSERT_TRUE(WaitUntil([&] { return (report = FindMessageBox(FUninstaller.Id())) && report != question; }));
+      const HWND report = AnswerYes();
+      ASSERT_NE(report, nullptr);
       EXPECT_EQ(MessageBoxText(report), L"Tandrel удалён с этого компьютера.");
       // Nothing is left by the time it says so.
       EXPECT_FALSE(PathExists(ProductDir()));
@@ -359,11 +366,8 @@ TEST_F(Registration, WhatIsHeldOpenIsNamedAndTheEntryStays) {
 
     StartUninstaller(c.Quiet ? L"-uninstall -quiet" : L"-uninstall");
     if (!c.Quiet) {
-      HWND question = WaitMessageBox();
-      ASSERT_NE(question, nullptr);
-      ClickMessageBoxButton(question, IDYES);
-      HWND report = nullptr;
-      ASSERT_TRUE(WaitUntil([&] { return (report = FindMessageBox(FUninstaller.Id())) && report != question; }));
+      const HWND report = AnswerYes();
+      ASSERT_NE(report, nullptr);
       const std::wstring text = MessageBoxText(report);
       EXPECT_NE(text.find(L"не завершено"), std::wstring::npos) << EncodeUtf8(text);
       EXPECT_NE(text.find(heldPath), std::wstring::npos) << EncodeUtf8(text);
@@ -392,11 +396,8 @@ TEST_F(Registration, NoRemovalWhileAnInstallationRuns) {
     SCOPED_TRACE(quiet ? "quiet" : "asked");
     StartUninstaller(quiet ? L"-uninstall -quiet" : L"-uninstall");
     if (!quiet) {
-      HWND question = WaitMessageBox();
-      ASSERT_NE(question, nullptr);
-      ClickMessageBoxButton(question, IDYES);
-      HWND report = nullptr;
-      ASSERT_TRUE(WaitUntil([&] { return (report = FindMessageBox(FUninstaller.Id())) && report != question; }));
+      const HWND report = AnswerYes();
+      ASSERT_NE(report, nullptr);
       EXPECT_NE(MessageBoxText(report).find(L"обновляется"), std::wstring::npos) << EncodeUtf8(MessageBoxText(report));
       ClickMessageBoxButton(report, IDOK);
     }
