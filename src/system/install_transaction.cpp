@@ -34,7 +34,9 @@ constexpr DWORD kPauseMs = 100;
 struct TChange {
   bool IsFolder = false;
   std::wstring Name;       // relative to the product folder
-  std::wstring Temporary;  // a file: the name it is written under first, relative
+  // A file that replaces one: the name it is written under first, relative. Empty for a file
+  // whose name is new to the product folder: it is written under its own name straight away.
+  std::wstring Temporary;
   std::wstring Aside;      // a file that replaces one: the old file's name in the work folder
   DWORD Attributes = 0;    // the replaced file's attributes
   std::wstring Original;   // the replaced file's name as it was spelt, relative
@@ -216,7 +218,11 @@ void CheckRecordNames(const std::vector<TChange>& changes, const std::wstring& w
   for (size_t i = 0; i < changes.size(); ++i) {
     const TChange& c = changes[i];
     std::wstring why = JudgedName(c.Name, context);
-    if (why.empty() && !c.IsFolder) {
+    if (why.empty() && !c.IsFolder && c.Temporary.empty()) {
+      // Written under its own name: only a file that replaced nothing is.
+      if (!c.Aside.empty() || !c.Original.empty() || c.Attributes != 0)
+        why = L"a replaced file without a temporary name: " + c.Name;
+    } else if (why.empty() && !c.IsFolder) {
       why = JudgedName(c.Temporary, context);
       if (why.empty() && (!SameFolder(c.Temporary, c.Name) || !TemporaryShape(c.Temporary)))
         why = L"not a temporary name of the installation: " + c.Temporary;
@@ -321,8 +327,10 @@ void UndoChanges(const std::wstring& productFolder, const std::vector<TChange>& 
       RemoveDirectoryW(target.c_str());  // stays when something else was put in it
       continue;
     }
-    const std::wstring temporary = JoinZipPath(productFolder, c->Temporary);
-    note(DeleteAnyFile(temporary, options), L"delete", temporary);
+    if (!c->Temporary.empty()) {
+      const std::wstring temporary = JoinZipPath(productFolder, c->Temporary);
+      note(DeleteAnyFile(temporary, options), L"delete", temporary);
+    }
     if (c->Aside.empty()) {
       note(DeleteAnyFile(target, options), L"delete", target);
       continue;
@@ -535,7 +543,7 @@ class TInstallOutput final : public TZipOutput {
     FTarget = JoinZipPath(FProduct, FCurrent->Name);
     FCurrentItem = &item;
     Change();
-    FFile.emplace(TFileStream::CreateNew(JoinZipPath(FProduct, FCurrent->Temporary), FTarget));
+    FFile.emplace(TFileStream::CreateNew(WrittenPath(*FCurrent), FTarget));
   }
 
   void Write(const void* data, size_t count) override {
@@ -554,7 +562,7 @@ class TInstallOutput final : public TZipOutput {
     SetTimesAndAttributes(FFile->Handle(), *FCurrentItem);
     // Made durable on the flusher's threads while the next files are written; Commit waits for
     // all of them before it replaces anything.
-    FFlusher.Add(FFile->TakeHandle(), JoinZipPath(FProduct, FCurrent->Temporary), FTarget);
+    FFlusher.Add(FFile->TakeHandle(), WrittenPath(*FCurrent), FTarget);
     FFile.reset();
   }
 
@@ -595,11 +603,13 @@ class TInstallOutput final : public TZipOutput {
         file.Name = name;
         const std::wstring folder = ExtractFilePath(name);
         const TFolderNames& present = NamesIn(folder);
-        do {
-          file.Temporary = folder + TemporaryName(temporaryNumber++);
-        } while (present.count(FoldFileName(ExtractFileName(file.Temporary))));
         const auto existing = present.find(FoldFileName(ExtractFileName(name)));
         if (existing != present.end()) {
+          // Replaces a file: written under a temporary name, so that the old one stays whole
+          // in its place until the new one is durable.
+          do {
+            file.Temporary = folder + TemporaryName(temporaryNumber++);
+          } while (present.count(FoldFileName(ExtractFileName(file.Temporary))));
           file.Aside = std::to_wstring(FChanges.size());
           file.Attributes = existing->second.Attributes;
           file.Original = folder + existing->second.Spelling;
@@ -684,8 +694,15 @@ class TInstallOutput final : public TZipOutput {
   static constexpr size_t kDeleteThreads = 4;
   static constexpr size_t kDeletesPerThread = 32;
 
-  // The old file aside, then the new one from its temporary name into its place.
+  // Where a file is written: its temporary name when it replaces one, else its own.
+  std::wstring WrittenPath(const TChange& change) const {
+    return JoinZipPath(FProduct, change.Temporary.empty() ? change.Name : change.Temporary);
+  }
+
+  // The old file aside, then the new one from its temporary name into its place; a file new to
+  // the product folder is in its place already.
   void PutInPlace(const TChange& change) {
+    if (change.Temporary.empty()) return;
     FTarget = JoinZipPath(FProduct, change.Name);
     if (!change.Aside.empty()) {
       Change();

@@ -1,9 +1,9 @@
 // An installation into the product folder that happens all or not at all. Before the first
 // change it writes a record of every change it will make into a folder of its own inside the
-// product folder and flushes it. Then every new file is written under a temporary name and
-// checked, while a few threads make the written files durable; only once all of them are on
-// the disk are the files they replace moved aside into that folder and the new ones renamed
-// into place. Any failure undoes every change; a record left by a killed run or a lost power
+// product folder and flushes it. Then every new file is written and checked, while a few
+// threads make the written files durable: one that replaces a file under a temporary name, one
+// whose name is new to the folder under its own. Only once all of them are on the disk are the
+// files they replace moved aside into that folder and their successors renamed into place. Any failure undoes every change; a record left by a killed run or a lost power
 // is undone at the next start.
 #pragma once
 
@@ -30,7 +30,7 @@ struct TInstallOptions {
   // The free bytes of the product folder's volume, in place of what the system says.
   std::optional<uint64_t> FreeSpace;
   // Called, from any thread, with the full path of each new file once its bytes are on the
-  // disk, under its temporary name.
+  // disk, under the name it was written under (a temporary one when it replaces a file).
   std::function<void(const std::wstring& path)> OnDurable;
 };
 

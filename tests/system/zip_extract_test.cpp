@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <condition_variable>
 #include <filesystem>
 #include <mutex>
 #include <optional>
@@ -471,7 +472,9 @@ TEST_F(ZipExtractTest, FailedInstallationLeavesTheProductAsItWas) {
     EXPECT_EQ(message.rfind(L"disk failure", 0), 0u) << failAt;
     EXPECT_EQ(Snapshot(), before) << failAt;
   }
-  EXPECT_GE(changes, 13);
+  // Two new folders, the writing of each of the four files, and for each of the three it
+  // replaces the old one aside and the new one renamed into place.
+  EXPECT_EQ(changes, 12);
   EXPECT_EQ(Content(L"Tandrel.exe"), "new program");
   EXPECT_EQ(Content(L"data\\locked.dat"), "new locked");
   EXPECT_EQ(Content(L"settings.ini"), "mine");
@@ -512,8 +515,10 @@ TEST_F(ZipExtractTest, OldFilesGoAsideOnlyOnceEveryNewFileIsDurable) {
     std::error_code ec;
     for (const auto& f : fs::directory_iterator(fs::path(FDest + L"morvane-install"), ec))
       if (f.path().filename() != "record.txt") ++aside;
-    const bool replacing = aside > 0 || Exists(FDest + L"plugins\\ai\\TandrelAI.exe") ||
-                           !Exists(FDest + L"Tandrel.exe") || Content(L"Tandrel.exe") != "old program";
+    // A file new to the product is written under its own name before the commit, so only the
+    // old files show whether replacing has begun.
+    const bool replacing = aside > 0 || !Exists(FDest + L"Tandrel.exe") || Content(L"Tandrel.exe") != "old program" ||
+                           !Exists(FDest + L"docs\\Changes.txt") || Content(L"docs\\Changes.txt") != "old notes";
     std::lock_guard<std::mutex> guard(lock);
     ++checked;
     if (replacing && durable.size() != files) ++early;
@@ -525,11 +530,22 @@ TEST_F(ZipExtractTest, OldFilesGoAsideOnlyOnceEveryNewFileIsDurable) {
   ASSERT_EQ(durable.size(), files);
   std::set<std::wstring> once(durable.begin(), durable.end());
   EXPECT_EQ(once.size(), files);
+  // A file that replaces one was durable under a temporary name, renamed away since; a file
+  // new to the product under its own name, where it stays.
+  const std::set<std::wstring> replacing = {FDest + L"Tandrel.exe", FDest + L"docs\\Changes.txt",
+                                            FDest + L"data\\locked.dat"};
+  size_t temporaries = 0;
   for (const std::wstring& path : durable) {
     EXPECT_EQ(path.rfind(FDest, 0), 0u) << EncodeUtf8(path);
-    EXPECT_NE(path.find(L"~mv"), std::wstring::npos) << EncodeUtf8(path);  // the temporary name
-    EXPECT_FALSE(Exists(path)) << EncodeUtf8(path);                        // renamed away since
+    if (path.find(L"~mv") != std::wstring::npos) {
+      ++temporaries;
+      EXPECT_FALSE(Exists(path)) << EncodeUtf8(path);
+    } else {
+      EXPECT_FALSE(replacing.count(path)) << EncodeUtf8(path);
+      EXPECT_TRUE(Exists(path)) << EncodeUtf8(path);
+    }
   }
+  EXPECT_EQ(temporaries, replacing.size());
   EXPECT_EQ(Content(L"Tandrel.exe"), "new program");
   EXPECT_EQ(Content(L"lib\\part149.dll"), std::string(149 * 37, 'x'));
   EXPECT_FALSE(Exists(FDest + L"morvane-install"));
@@ -565,16 +581,22 @@ TEST_F(ZipExtractTest, KilledInstallationIsUndoneAtTheNextStart) {
   const std::string before = Snapshot();
   WriteWholeFile(fs::path(FArchive), NewRelease());
   const auto install = [&](int stopAt) { return InstallStoppedAt(stopAt); };
-  int stopAt = 1;
+  int stopAt = 1, newFileInPlace = 0;
   for (; stopAt < 40; ++stopAt) {
     const DWORD code = install(stopAt);
     if (code == 0) break;  // no change left to stop at: installed
     ASSERT_EQ(code, 3u) << stopAt;
     EXPECT_TRUE(Exists(FDest + L"morvane-install\\record.txt")) << stopAt;
+    // The file new to the product, killed after it was written under its own name: the undo
+    // deletes it along with its new folders.
+    if (Exists(FDest + L"plugins\\ai\\TandrelAI.exe")) ++newFileInPlace;
     ASSERT_NO_THROW(UndoInterruptedInstall(FDest)) << stopAt;
     EXPECT_EQ(Snapshot(), before) << stopAt;
   }
-  EXPECT_GT(stopAt, 13);
+  // Stopped at every change: two new folders, the writing of each of the four files, and for
+  // each of the three it replaces the old one aside and the new one renamed into place.
+  EXPECT_EQ(stopAt, 13);
+  EXPECT_GT(newFileInPlace, 0);
   EXPECT_EQ(Content(L"plugins\\ai\\TandrelAI.exe"), "ai");
   EXPECT_EQ(Content(L"data\\locked.dat"), "new locked");
 
@@ -661,6 +683,8 @@ TEST_F(ZipExtractTest, UntrustworthyRecordStopsTheUndoAndKeepsEverySavedFile) {
        L"The installation's record"},
       {"a temporary that is no temporary", withLine("F\ta.txt\tsettings.ini\t\t0\t"), nullptr, false, false,
        L"The installation's record"},
+      {"a replaced file without a temporary name", withLine("F\tsettings.ini\t\t9\t32\tsettings.ini"), nullptr,
+       false, false, L"The installation's record"},
       {"a saved name that is a path", withLine("F\ta.txt\t~mv0zzz.tmp\t0\\..\\..\\settings.ini\t0\t"), nullptr,
        false, false, L"The installation's record"},
       {"a spelling in another folder", withLine("F\ta.txt\t~mv0zzz.tmp\t\t0\tdata\\a.txt"), nullptr, false, false,
@@ -789,8 +813,22 @@ TEST_F(ZipExtractTest, UndoDuringAnotherInstallationTouchesNothing) {
   std::wstring message;
   std::string during, after;
   TInstallOptions options;
+  // The three files written before change 5 are still held open by the flusher until they are
+  // durable; the snapshot waits for that so that it can read them.
+  std::mutex lock;
+  std::condition_variable flushed;
+  size_t durable = 0;
+  options.OnDurable = [&](const std::wstring&) {
+    std::lock_guard<std::mutex> guard(lock);
+    ++durable;
+    flushed.notify_all();
+  };
   options.BeforeChange = [&](int change) {
     if (change != 5) return;
+    {
+      std::unique_lock<std::mutex> guard(lock);
+      flushed.wait(guard, [&] { return durable == 3; });
+    }
     during = Snapshot();
     std::thread([&] { message = Undo(); }).join();
     after = Snapshot();
