@@ -8,22 +8,9 @@
 #include "system/errors.h"
 #include "system/text.h"
 #include "system/zip_extract.h"
+#include "timed_extraction.h"
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc < 3) {
-    std::fprintf(stderr, "usage: extract_bench <archive> <destination>\n");
-    return 2;
-  }
-  LARGE_INTEGER frequency, began, ended;
-  QueryPerformanceFrequency(&frequency);
-  QueryPerformanceCounter(&began);
-  try {
-    ExtractPackage(argv[1], argv[2]);
-  } catch (const Exception& e) {
-    std::fprintf(stderr, "extraction failed: %s\n", EncodeUtf8(e.Message()).c_str());
-    return 1;
-  }
-  QueryPerformanceCounter(&ended);
-  std::printf("seconds %.3f\n", static_cast<double>(ended.QuadPart - began.QuadPart) / frequency.QuadPart);
-  return 0;
+  return RunTimedExtraction(argc, argv, "extract_bench",
+                            [](const wchar_t* archive, const wchar_t* destination) { ExtractPackage(archive, destination); });
 }

@@ -15,6 +15,7 @@
 #include "system/text.h"
 #include "system/zip_core.h"
 #include "system/zip_extract.h"
+#include "timed_extraction.h"
 
 namespace {
 
@@ -49,25 +50,12 @@ class TPlainOutput final : public TZipOutput {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc < 3) {
-    std::fprintf(stderr, "usage: plain_extract <archive> <destination>\n");
-    return 2;
-  }
-  LARGE_INTEGER frequency, began, ended;
-  QueryPerformanceFrequency(&frequency);
-  QueryPerformanceCounter(&began);
-  try {
-    TFileStream file = TFileStream::Open(argv[1], FILE_SHARE_READ);
+  return RunTimedExtraction(argc, argv, "plain_extract", [](const wchar_t* archivePath, const wchar_t* destination) {
+    TFileStream file = TFileStream::Open(archivePath, FILE_SHARE_READ);
     TFileZipSource archive(file);
     std::vector<TZipItem> items = ReadZipDirectory(archive);
     for (TZipItem& item : items) JudgeZipEntry(archive, item);  // the names and data offsets only
-    TPlainOutput output(argv[2]);
+    TPlainOutput output(destination);
     ExtractZipItems(archive, items, output);
-  } catch (const Exception& e) {
-    std::fprintf(stderr, "extraction failed: %s\n", EncodeUtf8(e.Message()).c_str());
-    return 1;
-  }
-  QueryPerformanceCounter(&ended);
-  std::printf("seconds %.3f\n", static_cast<double>(ended.QuadPart - began.QuadPart) / frequency.QuadPart);
-  return 0;
+  });
 }
